@@ -1,0 +1,55 @@
+// The configuration file's INI dialect: sections of key/value pairs, read whole
+// (at most 16 MiB) and parsed byte by byte, without any character conversion.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace ZT {
+
+// One section: keys are unique, a later line with the same key wins.
+class ini_section {
+public:
+    void set(const std::string& key, const std::string& value) { values_[key] = value; }
+    std::optional<std::string> find(const std::string& key) const;
+
+private:
+    std::map<std::string, std::string> values_;
+};
+
+// Sections in file order; several may share a name.
+class ini_file {
+public:
+    // The first section with exactly this name, or null.
+    const ini_section* find_section(const std::string& name) const;
+    // Every section with exactly this name, in file order.
+    std::vector<const ini_section*> sections_named(const std::string& name) const;
+
+    // Adds a new, empty section after all others and returns it.
+    ini_section& add_section(const std::string& name);
+
+private:
+    std::vector<std::pair<std::string, ini_section>> sections_;
+};
+
+// Parses text up to its first zero byte. Never fails.
+ini_file parse(std::string_view text);
+
+// Reads and parses a file. File errors, and invalid_input for a file over 16 MiB
+// or a short read.
+ini_file load_ini_file(const std::string& path);
+
+// Unsigned decimal: empty gives 0; invalid_input for a non-digit, overflow past
+// 4294967295.
+std::uint32_t parse_uint32(std::string_view text);
+
+// "0"/"false"/"no" and "1"/"true"/"yes", any letter case. Stores the value and
+// answers true when recognised; otherwise leaves `target` alone and answers false.
+bool parse_bool(std::string_view text, bool& target);
+
+}  // namespace ZT

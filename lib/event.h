@@ -1,0 +1,60 @@
+// Waitable system objects: the manual-reset event that every library thread uses
+// as its abort event, and the one system wait that all blocking waits build on.
+// On Windows an event is an event handle; on POSIX it is an eventfd.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace ZT {
+
+// A system handle as an integer: a HANDLE on Windows, a file descriptor on POSIX.
+using os_handle = std::intptr_t;
+
+constexpr std::uint32_t infinite_ms = 0xFFFFFFFF;
+
+// An object that a wait can watch. confirm() is asked after the system reports
+// the object signalled; only a confirmed wake-up counts.
+class waitable {
+public:
+    virtual ~waitable() = default;
+    virtual bool confirm() { return true; }
+    os_handle handle() const { return handle_; }
+
+protected:
+    explicit waitable(os_handle handle) : handle_(handle) {}
+    os_handle handle_;
+};
+
+// A manual-reset event: once set it stays set until reset. Owns its handle.
+class event_object : public waitable {
+public:
+    event_object();  // not signalled
+    ~event_object() override;
+    event_object(const event_object&) = delete;
+    event_object& operator=(const event_object&) = delete;
+
+    void set();
+    void reset();
+    bool is_set() const;
+
+    // A second event object over a duplicate of this one's handle: setting
+    // either sets both. Failure throws bug_check.
+    std::unique_ptr<event_object> duplicate() const;
+
+private:
+    struct adopt {};
+    event_object(adopt, os_handle handle) : waitable(handle) {}
+};
+
+// Waits until one of the handles is signalled or the time is up. Returns the
+// lowest index among the signalled handles, or -1 on timeout or failure.
+int wait_for_handles(const os_handle* handles, std::size_t count, std::uint32_t milliseconds);
+
+// Sleeps without watching anything; infinite_ms sleeps for ever.
+void system_sleep(std::uint32_t milliseconds);
+
+// Milliseconds of a monotonic clock.
+std::uint64_t tick_count_ms();
+
+}  // namespace ZT

@@ -1,0 +1,47 @@
+#include "lib/event.h"
+
+#include "lib/errors.h"
+
+#include <windows.h>
+
+namespace ZT {
+
+namespace {
+HANDLE as_handle(os_handle h) { return reinterpret_cast<HANDLE>(h); }
+}  // namespace
+
+event_object::event_object() : waitable(reinterpret_cast<os_handle>(CreateEventW(nullptr, TRUE, FALSE, nullptr))) {
+    if (!handle_) throw bug_check();
+}
+
+event_object::~event_object() { CloseHandle(as_handle(handle_)); }
+
+void event_object::set() { SetEvent(as_handle(handle_)); }
+
+void event_object::reset() { ResetEvent(as_handle(handle_)); }
+
+bool event_object::is_set() const { return WaitForSingleObject(as_handle(handle_), 0) == WAIT_OBJECT_0; }
+
+std::unique_ptr<event_object> event_object::duplicate() const {
+    HANDLE copy = nullptr;
+    const HANDLE process = GetCurrentProcess();
+    if (!DuplicateHandle(process, as_handle(handle_), process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        throw bug_check();
+    return std::unique_ptr<event_object>(new event_object(adopt{}, reinterpret_cast<os_handle>(copy)));
+}
+
+int wait_for_handles(const os_handle* handles, std::size_t count, std::uint32_t milliseconds) {
+    HANDLE list[MAXIMUM_WAIT_OBJECTS];
+    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS) throw bug_check();
+    for (std::size_t i = 0; i < count; ++i) list[i] = as_handle(handles[i]);
+    const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(count), list, FALSE, milliseconds);
+    // Timeout, failure and the abandoned range all count as "nothing woke".
+    if (result >= WAIT_OBJECT_0 + count) return -1;
+    return static_cast<int>(result - WAIT_OBJECT_0);
+}
+
+void system_sleep(std::uint32_t milliseconds) { Sleep(milliseconds); }
+
+std::uint64_t tick_count_ms() { return GetTickCount64(); }
+
+}  // namespace ZT
