@@ -3,23 +3,30 @@
 // and the process exits with -1.
 #include "app/console_line.h"
 #include "app/server_settings.h"
+#include "app/server_urls.h"
 #include "app/stop_handler.h"
+#include "ftp/configured_server.h"
 #include "lib/abort.h"
+#include "lib/network_session.h"
 
 #include <exception>
+#include <string>
+#include <vector>
 
 namespace {
 
-int run(int argc, char** argv) {
+// The start-up objects live in this order and go in the reverse one.
+int run(int argc, char** argv, ZT::event_object& stop) {
     ZT::console_line("TARVEX FTP server v1.4");
-
-    // Built before anything can fail, so that a stop request during start-up
-    // is not lost.
-    ZT::event_object stop;
-    ZT::install_stop_handler(stop);
-
     ZT::server_settings settings(argc, argv);
-
+    ZT::network_session networking;
+    ZT::configured_server server(settings);
+    ZT::console_line("Running");
+    {
+        const std::vector<std::string> urls = ZT::list_server_urls(server);
+        for (const std::string& url : urls) ZT::console_line{url};
+    }
+    // Serve until the process is asked to stop.
     ZT::wait_one(stop);
     return 0;
 }
@@ -27,9 +34,13 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Installed before anything can fail, so that a stop during start-up is not lost.
+    ZT::event_object stop;
+    ZT::install_stop_handler(stop);
+
     int code;
     try {
-        code = run(argc, argv);
+        code = run(argc, argv, stop);
     } catch (const std::exception& error) {
         ZT::error_line line;
         line << "Critical error: " << error.what();

@@ -16,8 +16,12 @@ UNDER_WINE = bool(os.environ.get("TARVEX_WINE"))
 START_TIMEOUT = 60.0 if UNDER_WINE else 15.0
 
 
+def command_line_for(program, *args):
+    return (["wine", program] if UNDER_WINE else [program]) + list(args)
+
+
 def command_line(*args):
-    return (["wine", PROGRAM] if UNDER_WINE else [PROGRAM]) + list(args)
+    return command_line_for(PROGRAM, *args)
 
 
 def native_path(path):
@@ -112,6 +116,7 @@ class server:
         with open(self.config_path, "w", encoding="utf-8", newline="") as f:
             f.write(config_text(config, users))
         self.wait_running = wait_running
+        self.preexec = None  # run in the child before the program starts (POSIX only)
         self.process = None
         self.port = None
 
@@ -133,7 +138,8 @@ class server:
     def start(self):
         self.process = subprocess.Popen(command_line("-config", native_path(self.config_path)),
                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, start_new_session=True)
+                                        stderr=subprocess.PIPE, start_new_session=True,
+                                        preexec_fn=self.preexec)
         self.stdout = output_reader(self.process.stdout)
         self.stderr = output_reader(self.process.stderr)
         if not self.wait_running:

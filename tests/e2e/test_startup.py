@@ -1,0 +1,88 @@
+"""Start-up of the real program: banner, configuration search, critical errors."""
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import harness
+
+LOAD_LINE = "Attempting to load config from: "
+
+
+def loaded_path(out):
+    for line in out:
+        if line.startswith(LOAD_LINE):
+            return line[len(LOAD_LINE):]
+    raise AssertionError("no load line in %r" % out)
+
+
+class banner_and_config_search(unittest.TestCase):
+    def setUp(self):
+        self.scratch = tempfile.mkdtemp(prefix="tarvex-start-")
+
+    def tearDown(self):
+        shutil.rmtree(self.scratch, ignore_errors=True)
+
+    def test_banner_then_load_line_then_critical_error(self):
+        missing = os.path.join(self.scratch, "missing.ini")
+        code, out, err = harness.run_program(["-config", harness.native_path(missing)])
+        self.assertGreaterEqual(len(out), 2, out)
+        self.assertIn("TARVEX", out[0])
+        self.assertIn("v1.4", out[0])
+        self.assertEqual(out[1], LOAD_LINE + harness.native_path(missing))
+        self.assertEqual(err, ["Critical error: file not found"])
+        self.assertEqual(harness.exit_status(code), 255)
+
+    def test_config_as_last_argument_selects_the_empty_path(self):
+        code, out, err = harness.run_program(["-config"])
+        self.assertEqual(out[1], LOAD_LINE)
+        self.assertEqual(len(err), 1)
+        self.assertTrue(err[0].startswith("Critical error: "), err)
+        self.assertEqual(harness.exit_status(code), 255)
+
+    def test_first_of_two_config_arguments_wins(self):
+        code, out, _ = harness.run_program(["-config", "first.ini", "-config", "second.ini"])
+        self.assertEqual(loaded_path(out), "first.ini")
+        self.assertEqual(harness.exit_status(code), 255)
+
+    def copy_program(self):
+        """A copy of the program in the scratch folder, so that "beside the program" is ours."""
+        target = os.path.join(self.scratch, os.path.basename(harness.PROGRAM))
+        shutil.copy2(harness.PROGRAM, target)
+        return target
+
+    def run_copy(self, program, env_extra=None):
+        env = dict(os.environ)
+        env.update(env_extra or {})
+        done = subprocess.run(harness.command_line_for(program), capture_output=True, env=env,
+                              stdin=subprocess.DEVNULL, timeout=harness.START_TIMEOUT + 30, cwd=self.scratch)
+        return done.returncode, done.stdout.decode("utf-8", "replace").splitlines()
+
+    def test_config_beside_the_program_is_used(self):
+        program = self.copy_program()
+        beside = os.path.join(self.scratch, "Config.ini")
+        with open(beside, "w") as f:
+            f.write("[config]\nlisten-port=notanumber\n")
+        code, out = self.run_copy(program)
+        path = loaded_path(out).replace("\\", "/")
+        if harness.UNDER_WINE:  # Z:/tmp/... with the letter case Wine reports
+            self.assertEqual(path.lower(), "z:" + beside.lower())
+        else:
+            self.assertEqual(path, beside)
+        self.assertEqual(harness.exit_status(code), 255)
+
+    def test_directory_named_config_ini_is_skipped_for_the_user_folder(self):
+        program = self.copy_program()
+        os.mkdir(os.path.join(self.scratch, "Config.ini"))
+        xdg = os.path.join(self.scratch, "xdg")
+        code, out = self.run_copy(program, {"XDG_CONFIG_HOME": xdg})
+        path = loaded_path(out).replace("\\", "/")
+        self.assertTrue(path.endswith("/TARVEX/Config.ini"), path)
+        if not harness.UNDER_WINE:
+            self.assertEqual(path, xdg + "/TARVEX/Config.ini")
+        self.assertEqual(harness.exit_status(code), 255)
+
+
+if __name__ == "__main__":
+    unittest.main()
