@@ -1,0 +1,65 @@
+// The socket API as both platforms spell it. Winsock and BSD sockets differ only
+// in names and types for what the library uses, so this one header hides the
+// spelling; everything else about sockets is written once.
+#pragma once
+
+#ifdef _WIN32
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace ZT {
+
+using socket_t = SOCKET;
+using socket_length = int;
+constexpr socket_t invalid_socket = INVALID_SOCKET;
+constexpr int shutdown_receive = SD_RECEIVE;
+constexpr int shutdown_send = SD_SEND;
+constexpr int shutdown_both = SD_BOTH;
+constexpr int send_flags = 0;
+
+inline int close_socket(socket_t s) { return ::closesocket(s); }
+inline int last_socket_error() { return ::WSAGetLastError(); }
+inline bool is_would_block(int error) { return error == WSAEWOULDBLOCK; }
+// A non-blocking connect that goes on in the background.
+inline bool is_connect_pending(int error) { return error == WSAEWOULDBLOCK; }
+inline void set_socket_nonblocking(socket_t s) {
+    u_long on = 1;
+    ::ioctlsocket(s, FIONBIO, &on);
+}
+
+}  // namespace ZT
+
+#else
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace ZT {
+
+using socket_t = int;
+using socket_length = socklen_t;
+constexpr socket_t invalid_socket = -1;
+constexpr int shutdown_receive = SHUT_RD;
+constexpr int shutdown_send = SHUT_WR;
+constexpr int shutdown_both = SHUT_RDWR;
+// A send to a closed connection fails with EPIPE instead of raising SIGPIPE.
+constexpr int send_flags = MSG_NOSIGNAL;
+
+inline int close_socket(socket_t s) { return ::close(s); }
+inline int last_socket_error() { return errno; }
+// An interrupted call did nothing yet; it counts as "nothing available now".
+inline bool is_would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+// An interrupted connect goes on in the background like one in progress.
+inline bool is_connect_pending(int error) { return error == EINPROGRESS || error == EINTR; }
+inline void set_socket_nonblocking(socket_t s) { ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) | O_NONBLOCK); }
+
+}  // namespace ZT
+
+#endif

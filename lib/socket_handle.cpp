@@ -1,0 +1,153 @@
+#include "lib/socket_handle.h"
+
+#include "lib/abort.h"
+#include "lib/errors.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace ZT {
+
+namespace {
+
+// Without an abort event a wait without limit still wakes once an hour; a long
+// limit is waited in pieces of at most that length.
+constexpr double longest_slice_seconds = 3600.0;
+
+// Byte buffers large enough for any socket address.
+constexpr std::size_t address_buffer_size = 4096;
+
+std::uint64_t to_microseconds(double seconds) {
+    if (seconds <= 0) return 0;
+    return static_cast<std::uint64_t>(std::floor(seconds * 1000000.0 + 0.5));
+}
+
+template <typename Query>
+network_address query_address(socket_t socket, Query query) {
+    alignas(sockaddr_storage) std::uint8_t buffer[address_buffer_size];
+    socket_length length = sizeof buffer;
+    if (query(socket, reinterpret_cast<sockaddr*>(buffer), &length) != 0) throw network_error();
+    return network_address(buffer, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof buffer));
+}
+
+}  // namespace
+
+socket_handle::~socket_handle() { close(); }
+
+socket_handle::socket_handle(socket_handle&& other) noexcept
+    : socket_(std::exchange(other.socket_, invalid_socket)), timeout_(other.timeout_) {}
+
+socket_handle& socket_handle::operator=(socket_handle&& other) noexcept {
+    if (this != &other) {
+        close();
+        socket_ = std::exchange(other.socket_, invalid_socket);
+        timeout_ = other.timeout_;
+    }
+    return *this;
+}
+
+void socket_handle::open(int family, int type, int protocol) {
+    close();
+    const socket_t created = ::socket(family, type, protocol);
+    if (created == invalid_socket) throw network_error();
+    socket_ = created;
+}
+
+void socket_handle::set_nonblocking() { set_socket_nonblocking(socket_); }
+
+void socket_handle::bind(const network_address& address) {
+    if (address.empty()) throw network_error();
+    if (::bind(socket_, address.as_sockaddr(), static_cast<socket_length>(address.size())) != 0)
+        throw network_error();
+}
+
+void socket_handle::listen() {
+    if (::listen(socket_, SOMAXCONN) != 0) throw network_error();
+}
+
+void socket_handle::set_no_delay() {
+    const int on = 1;
+    if (::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on) != 0)
+        throw network_error();
+}
+
+socket_t socket_handle::accept() {
+    alignas(sockaddr_storage) std::uint8_t peer[address_buffer_size];
+    socket_length length = sizeof peer;
+    const socket_t accepted = ::accept(socket_, reinterpret_cast<sockaddr*>(peer), &length);
+    if (accepted == invalid_socket) throw network_error();
+    return accepted;
+}
+
+network_address socket_handle::local_address() const {
+    return query_address(socket_, [](socket_t s, sockaddr* a, socket_length* l) { return ::getsockname(s, a, l); });
+}
+
+network_address socket_handle::peer_address() const {
+    return query_address(socket_, [](socket_t s, sockaddr* a, socket_length* l) { return ::getpeername(s, a, l); });
+}
+
+bool socket_handle::start_connect(const network_address& address) {
+    if (address.empty()) throw network_error();
+    if (::connect(socket_, address.as_sockaddr(), static_cast<socket_length>(address.size())) == 0) return true;
+    if (is_connect_pending(last_socket_error())) return false;
+    throw network_error();
+}
+
+void socket_handle::check_connected() const {
+    int error = 0;
+    socket_length length = sizeof error;
+    if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 || error != 0)
+        throw network_error();
+}
+
+void socket_handle::shutdown(int how) {
+    if (is_open()) ::shutdown(socket_, how);
+}
+
+void socket_handle::close() {
+    if (!is_open()) return;
+    ::shutdown(socket_, shutdown_both);
+    close_socket(socket_);
+    socket_ = invalid_socket;
+}
+
+int socket_handle::wait(bool want_read, bool want_write) {
+    const int ready = try_wait(want_read, want_write, timeout_);
+    if (ready == 0) throw network_error_timeout();
+    return ready;
+}
+
+// Time is counted by adding up the slices waited, not read from a clock, so a
+// wait never ends early because the thread was slow to be scheduled. With an
+// abort event installed even a zero limit waits one slice.
+int socket_handle::try_wait(bool want_read, bool want_write, double seconds) {
+    if (!is_open()) throw network_error();
+    const bool abortable = current_abort_event() != nullptr;
+    double elapsed = 0;
+    for (;;) {
+        double slice;
+        if (abortable) {
+            check_abort();
+            slice = abort_slice_seconds;
+        } else if (seconds < 0) {
+            slice = longest_slice_seconds;
+        } else {
+            slice = std::min(seconds - elapsed, longest_slice_seconds);
+        }
+
+        const int result = wait_slice(socket_, want_read, want_write, to_microseconds(slice));
+        if (result != 0) {
+            if (result & slice_error) throw network_error();
+            const int flags = result & ((want_read ? readable : 0) | (want_write ? writable : 0));
+            if (flags == 0) throw network_error();
+            return flags;
+        }
+
+        elapsed += slice;
+        if (seconds >= 0 && elapsed >= seconds) return 0;
+    }
+}
+
+}  // namespace ZT

@@ -1,0 +1,89 @@
+// One system socket and its wait timeout. Every socket the server uses is
+// non-blocking; the only place where a thread blocks on a socket is wait(), which
+// honours both the timeout and the calling thread's abort event.
+#pragma once
+
+#include "lib/network_address.h"
+#include "lib/socket_api.h"
+
+#include <cstdint>
+
+namespace ZT {
+
+class socket_handle {
+public:
+    // Bits of the result of wait().
+    static constexpr int readable = 1;
+    static constexpr int writable = 2;
+
+    // With an abort event installed, waits are cut into slices of this length and
+    // the abort event is checked before each one.
+    static constexpr double abort_slice_seconds = 0.05;
+
+    socket_handle() = default;
+    // Takes ownership of a socket (for example one returned by accept()).
+    explicit socket_handle(socket_t adopted) noexcept : socket_(adopted) {}
+    ~socket_handle();
+    socket_handle(socket_handle&& other) noexcept;
+    socket_handle& operator=(socket_handle&& other) noexcept;
+    socket_handle(const socket_handle&) = delete;
+    socket_handle& operator=(const socket_handle&) = delete;
+
+    bool is_open() const { return socket_ != invalid_socket; }
+    socket_t native() const { return socket_; }
+
+    // Seconds that wait() may block; negative means no limit. A new handle has -1.
+    // The timeout is kept across close() and open().
+    double timeout() const { return timeout_; }
+    void set_timeout(double seconds) { timeout_ = seconds; }
+
+    // Each of these throws network_error when the system call fails.
+    void open(int family, int type, int protocol);  // closes any socket held first
+    void set_nonblocking();                         // result not checked
+    void bind(const network_address& address);      // an empty address throws
+    void listen();                                  // backlog SOMAXCONN
+    void set_no_delay();                            // TCP_NODELAY on
+    // Accepts one pending connection. Any failure throws, including "nothing
+    // pending": wait for readability first.
+    socket_t accept();
+    network_address local_address() const;
+    network_address peer_address() const;
+
+    // Starts a connect on an open non-blocking socket: true when it completed at
+    // once, false when it goes on in the background (wait for writability, then
+    // call check_connected). An empty address or any other failure throws.
+    bool start_connect(const network_address& address);
+    // Throws network_error when the socket holds a pending error (a refused or
+    // failed background connect).
+    void check_connected() const;
+
+    // shutdown(how) with one of shutdown_receive/send/both; errors are ignored.
+    void shutdown(int how);
+    // Shuts down both directions and closes; errors are ignored. A closed handle
+    // stays closed: calling it again does nothing.
+    void close();
+
+    // Blocks until the socket is readable (want_read) or writable (want_write),
+    // within the handle's timeout. Returns the readable/writable bits that came
+    // true among those asked. Throws network_error_timeout when the time runs out,
+    // network_error for an error condition on the socket (or a closed handle), and
+    // user_abort when the thread's abort event is set.
+    int wait(bool want_read, bool want_write);
+    // As wait, with its own limit in seconds, and 0 instead of a timeout error.
+    int try_wait(bool want_read, bool want_write, double seconds);
+
+private:
+    // Result bits of one system wait, besides readable and writable.
+    static constexpr int slice_error = 4;  // error or exception condition
+    static constexpr int slice_ready = 8;  // the system reported the socket ready
+
+    // One system wait (select, poll) of at most `microseconds`. Returns 0 when the
+    // time passed with nothing ready, else slice_ready plus the condition bits.
+    // A failing system call throws network_error.
+    static int wait_slice(socket_t socket, bool want_read, bool want_write, std::uint64_t microseconds);
+
+    socket_t socket_ = invalid_socket;
+    double timeout_ = -1.0;
+};
+
+}  // namespace ZT

@@ -1,0 +1,39 @@
+#include "lib/socket_handle.h"
+
+#include "lib/errors.h"
+
+#include <cerrno>
+#include <ctime>
+#include <poll.h>
+
+namespace ZT {
+
+// poll reports what select's exception set would as POLLERR/POLLNVAL (a refused
+// connect, for example). POLLHUP counts as readable, so that a reader sees the
+// end of data through recv; a hang-up while only writing is an error.
+int socket_handle::wait_slice(socket_t socket, bool want_read, bool want_write, std::uint64_t microseconds) {
+    pollfd entry{};
+    entry.fd = socket;
+    entry.events = static_cast<short>((want_read ? POLLIN : 0) | (want_write ? POLLOUT : 0));
+
+    timespec limit{};
+    limit.tv_sec = static_cast<time_t>(microseconds / 1000000);
+    limit.tv_nsec = static_cast<long>(microseconds % 1000000) * 1000L;
+
+    int count;
+    do {
+        entry.revents = 0;
+        count = ::ppoll(&entry, 1, &limit, nullptr);
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) throw network_error();
+    if (count == 0 || entry.revents == 0) return 0;
+
+    int result = slice_ready;
+    if (entry.revents & (POLLERR | POLLNVAL)) result |= slice_error;
+    if (want_read && (entry.revents & (POLLIN | POLLHUP))) result |= readable;
+    if (want_write && (entry.revents & POLLOUT)) result |= writable;
+    if ((entry.revents & POLLHUP) && !want_read) result |= slice_error;
+    return result;
+}
+
+}  // namespace ZT
