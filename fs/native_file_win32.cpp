@@ -1,7 +1,11 @@
 #include "fs/native_file.h"
 
+#include "lib/abort.h"
 #include "lib/errors.h"
 #include "lib/text.h"
+
+#include <algorithm>
+#include <cwchar>
 
 #include <windows.h>
 
@@ -9,8 +13,15 @@ namespace ZT {
 
 namespace {
 
+// One ReadFile or WriteFile call moves at most this much.
+constexpr std::size_t max_io_bytes = 0x1000000;
+
+// The UTF-16 path for a Windows call. The conversion stops quietly at the first
+// bad character or zero byte, which would leave a shorter path naming another
+// file; such a path is refused as an invalid name instead.
 std::wstring wide_path(const std::string& path) {
     const std::u16string units = utf8_to_utf16(path);
+    if (utf16_to_utf8(units) != path) throw file_access_error();
     return std::wstring(units.begin(), units.end());
 }
 
@@ -31,17 +42,213 @@ file_info info_from_data(const Data& data) {
     return info;
 }
 
+// "." and "..", and any other name made only of full stops, are never listed.
+bool is_dots_only(const wchar_t* name) {
+    for (; *name; ++name)
+        if (*name != L'.') return false;
+    return true;
+}
+
+std::string entry_name(const WIN32_FIND_DATAW& data) {
+    const wchar_t* name = data.cFileName;
+    return utf16_to_utf8(std::u16string(name, name + wcslen(name)));
+}
+
+HANDLE as_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
 }  // namespace
 
+// ---- native_file ----
+
+native_file::native_file() : handle_(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)) {}
+
+native_file::~native_file() { close(); }
+
+void native_file::open(const std::string& path, std::uint32_t access, std::uint32_t disposition) {
+    close();
+    const std::wstring wide = wide_path(path);
+    SetLastError(0);
+    const HANDLE file = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    disposition, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw_last_file_error();
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+}
+
+void native_file::close() {
+    if (is_open()) {
+        CloseHandle(as_handle(handle_));
+        handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+    }
+}
+
+bool native_file::is_open() const { return as_handle(handle_) != INVALID_HANDLE_VALUE; }
+
+std::size_t native_file::read(void* buffer, std::size_t count) {
+    char* out = static_cast<char*>(buffer);
+    std::size_t total = 0;
+    while (total < count) {
+        check_abort();
+        const auto piece = static_cast<DWORD>(std::min(count - total, max_io_bytes));
+        DWORD got = 0;
+        SetLastError(0);
+        if (!ReadFile(as_handle(handle_), out + total, piece, &got, nullptr)) throw_last_file_error();
+        if (got == 0) break;
+        total += got;
+    }
+    return total;
+}
+
+void native_file::write(const void* buffer, std::size_t count) {
+    const char* in = static_cast<const char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        check_abort();
+        const auto piece = static_cast<DWORD>(std::min(count - done, max_io_bytes));
+        DWORD put = 0;
+        SetLastError(0);
+        if (!WriteFile(as_handle(handle_), in + done, piece, &put, nullptr)) throw_last_file_error();
+        if (put == 0) throw file_access_error();
+        done += put;
+    }
+}
+
+void native_file::seek(std::uint64_t position) {
+    check_open();
+    LARGE_INTEGER distance;
+    distance.QuadPart = static_cast<LONGLONG>(position);
+    SetLastError(0);
+    if (!SetFilePointerEx(as_handle(handle_), distance, nullptr, FILE_BEGIN)) throw_last_file_error();
+}
+
+std::uint64_t native_file::tell() {
+    LARGE_INTEGER distance;
+    distance.QuadPart = 0;
+    LARGE_INTEGER position;
+    position.QuadPart = 0;
+    SetLastError(0);
+    if (!SetFilePointerEx(as_handle(handle_), distance, &position, FILE_CURRENT)) throw_last_file_error();
+    return static_cast<std::uint64_t>(position.QuadPart);
+}
+
+std::uint64_t native_file::size() {
+    check_open();
+    LARGE_INTEGER size;
+    size.QuadPart = 0;
+    SetLastError(0);
+    if (!GetFileSizeEx(as_handle(handle_), &size)) throw_last_file_error();
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+void native_file::set_end_of_file(std::uint64_t position) {
+    const std::uint64_t kept = tell();
+    seek(position);
+    SetLastError(0);
+    const bool cut = SetEndOfFile(as_handle(handle_)) != 0;
+    const DWORD code = GetLastError();
+    seek(kept);
+    if (!cut) throw_file_error(code);
+}
+
+void native_file::check_open() {
+    check_abort();
+    if (!is_open()) throw bug_check();
+}
+
+// ---- directory_enumerator ----
+
+struct directory_enumerator::state {
+    HANDLE find = INVALID_HANDLE_VALUE;
+    WIN32_FIND_DATAW data{};
+};
+
+directory_enumerator::directory_enumerator() : state_(std::make_unique<state>()) {}
+
+directory_enumerator::~directory_enumerator() { close(); }
+
+bool directory_enumerator::open(const std::string& directory) {
+    close();
+    std::wstring pattern = wide_path(directory);
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+    pattern += L"*.*";
+    SetLastError(0);
+    const HANDLE find = FindFirstFileW(pattern.c_str(), &state_->data);
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND) return false;  // an empty directory
+        throw_file_error(code);
+    }
+    state_->find = find;
+    if (is_dots_only(state_->data.cFileName)) return next();
+    current_.name = entry_name(state_->data);
+    current_.info = info_from_data(state_->data);
+    return true;
+}
+
+bool directory_enumerator::next() {
+    if (state_->find == INVALID_HANDLE_VALUE) return false;
+    for (;;) {
+        SetLastError(0);
+        // The end of the listing and any error end it alike.
+        if (!FindNextFileW(state_->find, &state_->data)) {
+            close();
+            return false;
+        }
+        if (is_dots_only(state_->data.cFileName)) continue;
+        current_.name = entry_name(state_->data);
+        current_.info = info_from_data(state_->data);
+        return true;
+    }
+}
+
+void directory_enumerator::close() {
+    if (state_->find != INVALID_HANDLE_VALUE) {
+        FindClose(state_->find);
+        state_->find = INVALID_HANDLE_VALUE;
+    }
+}
+
+// ---- path functions ----
+
 file_info get_file_info(const std::string& path) {
+    const std::wstring wide = wide_path(path);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     SetLastError(0);
-    if (!GetFileAttributesExW(wide_path(path).c_str(), GetFileExInfoStandard, &data)) {
+    if (!GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) throw file_not_found();
         throw_file_error(code);
     }
     return info_from_data(data);
+}
+
+void delete_file_path(const std::string& path) {
+    const std::wstring wide = wide_path(path);
+    SetLastError(0);
+    if (!DeleteFileW(wide.c_str())) throw_last_file_error();
+}
+
+void remove_directory_path(const std::string& path) {
+    const std::wstring wide = wide_path(path);
+    SetLastError(0);
+    if (!RemoveDirectoryW(wide.c_str())) throw_last_file_error();
+}
+
+void create_directory_path(const std::string& path) {
+    const std::wstring wide = wide_path(path);
+    SetLastError(0);
+    if (CreateDirectoryW(wide.c_str(), nullptr)) return;
+    const DWORD code = GetLastError();
+    // An existing directory or file of that name is no error.
+    if (code == ERROR_ALREADY_EXISTS) return;
+    throw_file_error(code);
+}
+
+void move_path(const std::string& from, const std::string& to) {
+    const std::wstring source = wide_path(from);
+    const std::wstring target = wide_path(to);
+    SetLastError(0);
+    if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+        throw_last_file_error();
 }
 
 }  // namespace ZT
