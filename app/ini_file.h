@@ -7,10 +7,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace ZT {
+
+// The largest configuration file that is read.
+constexpr std::uint64_t max_ini_file_size = 0x1000000;
 
 // One section: keys are unique, a later line with the same key wins.
 class ini_section {
@@ -22,7 +24,7 @@ private:
     std::map<std::string, std::string> values_;
 };
 
-// Sections in file order; several may share a name.
+// Sections by name; several may share a name and then keep their file order.
 class ini_file {
 public:
     // The first section with exactly this name, or null.
@@ -30,11 +32,12 @@ public:
     // Every section with exactly this name, in file order.
     std::vector<const ini_section*> sections_named(const std::string& name) const;
 
-    // Adds a new, empty section after all others and returns it.
+    // Adds a new, empty section after all others of that name and returns it.
+    // References to sections stay valid while the file lives.
     ini_section& add_section(const std::string& name);
 
 private:
-    std::vector<std::pair<std::string, ini_section>> sections_;
+    std::multimap<std::string, ini_section> sections_;
 };
 
 // Parses text up to its first zero byte. Never fails.

@@ -9,6 +9,8 @@
 
 namespace ZT {
 
+class ini_file;
+
 struct user_account {
     std::string password;
     std::string home;
@@ -17,15 +19,23 @@ struct user_account {
 
 class server_settings {
 public:
-    // Finds, prints and loads the configuration file; throws on any error.
+    // Finds the configuration file (find_config_path over the arguments), prints
+    // its path, loads it and applies it over the defaults; throws on any error.
     server_settings(int argc, const char* const* argv);
+    // The defaults with an already parsed configuration applied over them; the
+    // same rules and errors as above, without any file.
+    explicit server_settings(const ini_file& ini);
 
     // Throws "No such user" for a name that is not configured.
     const user_account& find_account(const std::string& name) const;
 
+    // True unless the account exists and has the empty password.
     bool password_required(const std::string& name) const;
+    // True when the account exists and its password is exactly `password`.
     bool check_password(const std::string& name, const std::string& password) const;
+    // The account's write flag; throws "No such user" for an unknown name.
     bool can_write(const std::string& name) const;
+    // The account's home; throws "No such user" for an unknown name.
     std::string home_directory(const std::string& name) const;
 
     std::uint32_t concurrency = 128;
@@ -40,11 +50,13 @@ public:
     const char* const* argv = nullptr;
 
 private:
-    void load();
+    void apply(const ini_file& ini);
 };
 
-// Parses a "pasv-ports" value into the two containers and normalises them.
-// Throws "Could not parse PASV ports list" on any error.
+// Parses a "pasv-ports" value into the two containers (replacing what they held)
+// and normalises them: ranges neither overlap nor touch, and no single port lies
+// inside a range. Port numbers above 65535 are refused. Throws "Could not parse
+// PASV ports list" on any error, leaving both containers unchanged.
 void parse_pasv_ports(const std::string& value, std::set<std::uint32_t>& ports,
                       std::map<std::uint32_t, std::uint32_t>& ranges);
 
