@@ -1,0 +1,54 @@
+#include "fs/file_operations.h"
+
+#include <memory>
+
+namespace ZT {
+
+std::vector<directory_entry> list_native_directory(const std::string& path) {
+    std::vector<directory_entry> entries;
+    directory_enumerator enumerator;
+    for (bool more = enumerator.open(path); more; more = enumerator.next()) {
+        const found_entry& found = enumerator.current();
+        if (found.info.is_hidden) continue;
+        entries.push_back({found.name, found.info});
+    }
+    return entries;
+}
+
+void read_native_file(const std::string& path, writable_stream& sink, std::uint64_t offset) {
+    native_file file;
+    file.open(path, file_mode::generic_read, file_mode::open_existing);
+    if (offset != 0) file.seek(offset);
+    const auto buffer = std::make_unique<char[]>(transfer_piece);
+    for (;;) {
+        const std::size_t got = file.read(buffer.get(), transfer_piece);
+        if (got == 0) break;
+        sink.write(buffer.get(), got);
+        if (got < transfer_piece) break;  // end of file
+    }
+}
+
+void write_native_file(const std::string& path, readable_stream& source, std::uint64_t offset) {
+    native_file file;
+    if (offset == 0) {
+        file.open(path, file_mode::generic_read_write, file_mode::create_always);
+    } else {
+        file.open(path, file_mode::generic_read_write, file_mode::open_existing);
+        if (offset == append_offset) {
+            file.seek(file.size());
+        } else {
+            // Everything after the restart point goes before new data arrive.
+            file.seek(offset);
+            file.set_end_of_file(offset);
+        }
+    }
+    const auto buffer = std::make_unique<char[]>(transfer_piece);
+    for (;;) {
+        source.wait_readable();
+        const std::size_t got = source.read_some(buffer.get(), transfer_piece);
+        if (got == 0) break;  // the peer closed the connection
+        file.write(buffer.get(), got);
+    }
+}
+
+}  // namespace ZT

@@ -1,0 +1,47 @@
+// The server that the program runs: accounts from the settings record, files
+// under each account's home directory. Building it starts listening.
+#pragma once
+
+#include "app/server_settings.h"
+#include "ftp/ftp_server.h"
+
+namespace ZT {
+
+class configured_server : public ftp_server {
+public:
+    // Resolves the listening address, binds, listens and starts accepting.
+    // `settings` must outlive the server.
+    explicit configured_server(const server_settings& settings);
+    ~configured_server();
+
+    bool password_required(const std::string& user) override;
+    bool check_password(const std::string& user, const std::string& password) override;
+    bool is_directory(const std::string& user, const std::string& path) override;
+    bool can_write(const std::string& user, const std::string& path) override;
+    std::vector<directory_entry> list_directory(const std::string& user, const std::string& path) override;
+    file_info stat_path(const std::string& user, const std::string& path) override;
+    void read_file(const std::string& user, const std::string& path, writable_stream& sink,
+                   std::uint64_t offset) override;
+    void write_file(const std::string& user, const std::string& path, tcp_socket& source,
+                    std::uint64_t offset) override;
+    void rename_path(const std::string& user, const std::string& from, const std::string& to) override;
+    void delete_file(const std::string& user, const std::string& path) override;
+    void remove_directory(const std::string& user, const std::string& path) override;
+    void create_directory(const std::string& user, const std::string& path) override;
+    bool is_name_allowed(const std::string& user, const std::string& path, bool is_directory) override;
+    std::string resolve_path(const std::string& user, const std::string& current_directory,
+                             const std::string& client_path) override;
+    virtual std::string home_directory(const std::string& user);
+
+    // The native path of a virtual path under the account's home; invalid_input
+    // for a component that cannot be mapped.
+    std::string to_native_path(const std::string& user, const std::string& path);
+
+private:
+    const server_settings* settings_;
+};
+
+// The address that the settings ask the server to listen on.
+network_address listening_address(const server_settings& settings);
+
+}  // namespace ZT

@@ -1,0 +1,41 @@
+// The control connection's line reader and reply writer. Lines are read one byte
+// at a time so that nothing after the line feed is ever consumed.
+#pragma once
+
+#include "lib/stream.h"
+
+#include <string>
+#include <string_view>
+
+namespace ZT {
+
+constexpr std::size_t max_command_line = 1024;
+
+struct command_line {
+    std::string verb;      // upper-cased (ASCII letters only)
+    std::string argument;  // every byte after the first space, unchanged
+};
+
+// Splits a line at its first space. The verb is upper-cased and ends at its first
+// zero byte; the argument keeps its case and every byte.
+command_line split_command(const std::string& line);
+
+class control_channel {
+public:
+    control_channel(readable_stream& input, writable_stream& output) : input_(input), output_(output) {}
+
+    // One line without its line end; carriage returns are dropped wherever they
+    // stand. invalid_input for a line over 1024 bytes or a connection that ends
+    // before the line feed.
+    std::string read_line();
+    command_line read_command() { return split_command(read_line()); }
+
+    // Sends the text up to its first zero byte, then CR LF, in one write.
+    void send_reply(std::string_view text);
+
+private:
+    readable_stream& input_;
+    writable_stream& output_;
+};
+
+}  // namespace ZT

@@ -1,0 +1,77 @@
+// One control connection from greeting to close: the greeting, the login
+// dialogue under its deadline, and the command loop of the logged-in session.
+#include "ftp/ftp_server.h"
+#include "ftp/ftp_session.h"
+#include "lib/abort.h"
+#include "lib/errors.h"
+#include "lib/timer.h"
+
+#include <atomic>
+
+namespace ZT {
+
+namespace {
+
+struct login_state {
+    std::string user;
+    bool quit = false;
+    bool start_over = false;
+};
+
+// USER and PASS until logged in, QUIT or REIN. Arguments are used byte for byte.
+void login_dialogue(ftp_server& server, control_channel& channel, login_state& state) {
+    for (;;) {
+        const command_line command = channel.read_command();
+        if (command.verb == "QUIT") {
+            state.quit = true;
+            return;
+        }
+        if (command.verb == "REIN") {
+            state.start_over = true;
+            return;
+        }
+        if (command.verb == "USER") {
+            state.user = command.argument;
+            if (server.password_required(state.user)) {
+                channel.send_reply("331 Password required for " + state.user);
+            } else if (server.check_password(state.user, "")) {
+                return;
+            } else {
+                sleep(5.0);  // ends early with user_abort when the deadline passes
+                channel.send_reply("530 Login incorrect");
+            }
+        } else if (command.verb == "PASS") {
+            if (!state.user.empty() && server.check_password(state.user, command.argument)) return;
+            channel.send_reply("530 Login incorrect");
+        } else {
+            channel.send_reply("530 Not logged in");
+        }
+    }
+}
+
+}  // namespace
+
+std::string ftp_server::greeting_text() {
+    static std::atomic<std::uint32_t> counter{0};
+    return counter.fetch_add(1) % 2 == 0 ? "how are you gentlemen" : "all your base are belong to us";
+}
+
+void ftp_server::run_session(tcp_socket& connection) {
+    connection.handle().set_no_delay();
+    control_channel channel(connection, connection);
+    for (;;) {
+        channel.send_reply("220 TARVEX " + greeting_text());
+        login_state state;
+        if (!run_with_deadline([&] { login_dialogue(*this, channel, state); })) throw network_error_timeout();
+        if (state.quit) return;
+        if (state.start_over) continue;
+
+        channel.send_reply("230 User " + state.user + " logged in");
+        ftp_session session(*this, channel, state.user);
+        while (session.serve_command()) {
+        }
+        if (!session.rein_requested) return;
+    }
+}
+
+}  // namespace ZT
