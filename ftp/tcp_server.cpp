@@ -22,6 +22,7 @@ void tcp_server::listen(const network_address& address) {
     listener_.close();
     listener_.open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     listener_.set_nonblocking();
+    listener_.allow_rebinding();
     configure_listen_socket(listener_);
     listener_.bind(address);
     listener_.listen();

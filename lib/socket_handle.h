@@ -42,6 +42,10 @@ public:
     void set_nonblocking();                         // result not checked
     void bind(const network_address& address);      // an empty address throws
     void listen();                                  // backlog SOMAXCONN
+    // Lets a restarted server bind its port again while connections of the last
+    // run linger in TIME_WAIT, as Windows allows by default. Two listeners on one
+    // port are still refused.
+    void allow_rebinding();
     void set_no_delay();                            // TCP_NODELAY on
     // Accepts one pending connection. Any failure throws, including "nothing
     // pending": wait for readability first.

@@ -32,4 +32,8 @@ int socket_handle::wait_slice(socket_t socket, bool want_read, bool want_write, 
     return result;
 }
 
+// Windows already lets a listener bind over connections in TIME_WAIT; its
+// SO_REUSEADDR would also let a second listener take the port, so it stays off.
+void socket_handle::allow_rebinding() {}
+
 }  // namespace ZT

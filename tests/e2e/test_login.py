@@ -211,6 +211,23 @@ class capacity_and_stop(unittest.TestCase):
         with harness.server(config={"listen-address": "127.0.0.1", "listen-port": str(65536 + port)}) as s:
             self.assertEqual(s.port, port)
 
+    def test_restart_on_the_same_port_right_after_a_stop(self):
+        probe = socket.socket()
+        probe.bind(("127.0.0.1", 0))
+        port = str(probe.getsockname()[1])
+        probe.close()
+        config = {"listen-address": "127.0.0.1", "listen-port": port}
+        with harness.server(config=config) as first:
+            c = first.connect()
+            self.addCleanup(c.close)
+            self.assertTrue(c.reply().startswith("220 "))
+            self.assertEqual(c.command("USER demo"), "331 Password required for demo")
+            self.assertEqual(c.command("PASS secret"), "230 User demo logged in")
+            c.command("QUIT")  # the server closes first: its side lingers in TIME_WAIT
+            self.assertTrue(c.is_closed_by_server())
+        with harness.server(config=config) as second:
+            self.assertEqual(second.port, int(port))
+
     def test_port_in_use_is_a_critical_error(self):
         busy = socket.socket()
         busy.bind(("127.0.0.1", 0))

@@ -84,5 +84,29 @@ class banner_and_config_search(unittest.TestCase):
         self.assertEqual(harness.exit_status(code), 255)
 
 
+def can_isolate_network():
+    return (not harness.UNDER_WINE and shutil.which("unshare") is not None
+            and subprocess.run(["unshare", "-n", "true"], capture_output=True).returncode == 0)
+
+
+@unittest.skipUnless(can_isolate_network(), "needs a private network namespace (unshare -n, as root)")
+class only_loopback(unittest.TestCase):
+    def test_all_interfaces_with_nothing_but_loopback_is_a_critical_error(self):
+        scratch = tempfile.mkdtemp(prefix="tarvex-start-")
+        self.addCleanup(shutil.rmtree, scratch, True)
+        config = os.path.join(scratch, "Config.ini")
+        with open(config, "w") as f:
+            f.write(harness.config_text({"listen-port": "0"}, [{"name": "a", "home": scratch}]))
+        # A fresh network namespace has only the loopback interface.
+        done = subprocess.run(["unshare", "-n", "sh", "-c", "ip link set lo up 2>/dev/null; exec \"$0\" \"$@\"",
+                               harness.PROGRAM, "-config", config],
+                              capture_output=True, timeout=30, stdin=subprocess.DEVNULL)
+        out = done.stdout.decode().splitlines()
+        self.assertIn("Running", out)
+        self.assertFalse([line for line in out if line.startswith("ftp://")], out)
+        self.assertEqual(done.stderr.decode().splitlines(), ["Critical error: network error"])
+        self.assertEqual(harness.exit_status(done.returncode), 255)
+
+
 if __name__ == "__main__":
     unittest.main()
