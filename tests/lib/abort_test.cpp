@@ -1,6 +1,8 @@
 #include "lib/abort.h"
 #include "lib/errors.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,11 +11,8 @@
 namespace ZT {
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-double seconds_since(clock_type::time_point start) {
-    return std::chrono::duration<double>(clock_type::now() - start).count();
-}
+using test::clock_type;
+using test::seconds_since;
 
 TEST(seconds_to_ms, rounds_half_up_and_negative_is_infinite) {
     EXPECT_EQ(seconds_to_ms(0.0004), 0u);

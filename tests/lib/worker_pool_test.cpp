@@ -3,6 +3,8 @@
 #include "lib/abort.h"
 #include "lib/errors.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,20 +19,9 @@
 namespace ZT {
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-double seconds_since(clock_type::time_point start) {
-    return std::chrono::duration<double>(clock_type::now() - start).count();
-}
-
-bool wait_until(const std::function<bool()>& condition, double seconds = 5.0) {
-    const auto start = clock_type::now();
-    while (!condition()) {
-        if (seconds_since(start) > seconds) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using test::clock_type;
+using test::seconds_since;
+using test::wait_until;
 
 // What one task saw: the thread it ran on, whether it started, finished, or
 // ended with user_abort.
