@@ -236,7 +236,8 @@ class capacity_and_stop(unittest.TestCase):
         s = harness.server(config={"listen-address": "127.0.0.1", "listen-port": str(busy.getsockname()[1])},
                            wait_running=False)
         with s:
-            self.assertEqual(harness.exit_status(s.wait_exit(harness.START_TIMEOUT)), 255)
+            code = s.wait_exit(harness.START_TIMEOUT)
+            self.assertEqual(harness.exit_status(code), 255, (code, s.stdout.text(), s.stderr.text()))
             line = s.stderr.wait_for(lambda l: l.startswith("Critical error: "), 5)
             self.assertEqual(line, "Critical error: network error")
 
