@@ -44,9 +44,10 @@ void write_native_file(const std::string& path, readable_stream& source, std::ui
     }
     const auto buffer = std::make_unique<char[]>(transfer_piece);
     for (;;) {
-        source.wait_readable();
-        const std::size_t got = source.read_some(buffer.get(), transfer_piece);
-        if (got == 0) break;  // the peer closed the connection
+        // Only the end of the data ends the upload; a wake-up with nothing to
+        // read waits again, so an upload never ends early.
+        const std::size_t got = source.read_available(buffer.get(), transfer_piece);
+        if (got == 0) break;
         file.write(buffer.get(), got);
     }
 }

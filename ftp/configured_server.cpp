@@ -1,5 +1,6 @@
 #include "ftp/configured_server.h"
 
+#include "data/passive_mode.h"
 #include "fs/virtual_path.h"
 #include "lib/errors.h"
 #include "lib/socket_api.h"
@@ -31,6 +32,17 @@ configured_server::configured_server(const server_settings& settings)
 
 // Sessions call back into this object, so they end before any part of it goes.
 configured_server::~configured_server() { stop_serving(); }
+
+int configured_server::next_passive_port(int previous) {
+    return next_configured_passive_port(settings_->pasv_ports, settings_->pasv_port_ranges, previous);
+}
+
+network_address configured_server::passive_address() {
+    if (settings_->pasv_address.empty()) return network_address::any_ipv4();
+    const std::vector<address_info> found = resolve_address(settings_->pasv_address, "", AF_INET);
+    if (found.empty()) throw std::runtime_error("Unable to determine network address");
+    return found.front().address;
+}
 
 bool configured_server::password_required(const std::string& user) { return settings_->password_required(user); }
 

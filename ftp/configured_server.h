@@ -14,6 +14,8 @@ public:
     explicit configured_server(const server_settings& settings);
     ~configured_server();
 
+    int next_passive_port(int previous) override;
+    network_address passive_address() override;
     bool password_required(const std::string& user) override;
     bool check_password(const std::string& user, const std::string& password) override;
     bool is_directory(const std::string& user, const std::string& path) override;

@@ -27,6 +27,16 @@ std::string control_channel::read_line() {
     }
 }
 
+network_address control_channel::local_address() const {
+    if (!socket_) throw bug_check();
+    return socket_->handle().local_address();
+}
+
+network_address control_channel::peer_address() const {
+    if (!socket_) throw bug_check();
+    return socket_->handle().peer_address();
+}
+
 void control_channel::send_reply(std::string_view text) {
     const std::string_view::size_type zero = text.find('\0');
     std::string line(zero == std::string_view::npos ? text : text.substr(0, zero));

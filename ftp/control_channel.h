@@ -3,6 +3,7 @@
 #pragma once
 
 #include "lib/stream.h"
+#include "lib/tcp_socket.h"
 
 #include <string>
 #include <string_view>
@@ -23,6 +24,13 @@ command_line split_command(const std::string& line);
 class control_channel {
 public:
     control_channel(readable_stream& input, writable_stream& output) : input_(input), output_(output) {}
+    // Over an accepted connection, whose addresses the data connections need.
+    explicit control_channel(tcp_socket& connection) : input_(connection), output_(connection), socket_(&connection) {}
+
+    // The address that the client reached, and the client's own address. Only a
+    // channel over a connection has them (bug_check otherwise).
+    network_address local_address() const;
+    network_address peer_address() const;
 
     // One line without its line end; carriage returns are dropped wherever they
     // stand. invalid_input for a line over 1024 bytes or a connection that ends
@@ -32,10 +40,14 @@ public:
 
     // Sends the text up to its first zero byte, then CR LF, in one write.
     void send_reply(std::string_view text);
+    // Sends the bytes exactly as they are (the inner line of an MLST reply, which
+    // carries its own line end).
+    void send_raw(std::string_view bytes) { output_.write(bytes.data(), bytes.size()); }
 
 private:
     readable_stream& input_;
     writable_stream& output_;
+    tcp_socket* socket_ = nullptr;
 };
 
 }  // namespace ZT

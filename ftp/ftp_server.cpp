@@ -8,7 +8,7 @@ namespace ZT {
 // Sessions write no log.
 void ftp_server::log_line(const std::string&) {}
 
-std::uint32_t ftp_server::next_passive_port() { return 0; }
+int ftp_server::next_passive_port(int) { return 0; }
 
 network_address ftp_server::passive_address() { return network_address::any_ipv4(); }
 

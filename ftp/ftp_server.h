@@ -3,6 +3,7 @@
 // The configured server supplies those from the settings and the file system.
 #pragma once
 
+#include "data/listing_format.h"
 #include "fs/file_operations.h"
 #include "fs/native_file.h"
 #include "ftp/tcp_server.h"
@@ -24,16 +25,39 @@ public:
 
     void run_session(tcp_socket& connection) override;
 
+    // The operations a session calls, in the order of the server's table of
+    // virtual operations. Every one takes the session's user name first; paths
+    // are virtual paths from resolve_path.
     virtual void log_line(const std::string& text);
     virtual std::string greeting_text();
-    virtual std::uint32_t next_passive_port();
+    // The passive port to try after `previous` (-1 before the first try): 0 lets
+    // the system choose, -1 means no port is left.
+    virtual int next_passive_port(int previous);
+    // The IPv4 address announced by PASV; the any-address means "the address the
+    // client reached".
     virtual network_address passive_address();
     virtual bool password_required(const std::string& user);
     virtual bool check_password(const std::string& user, const std::string& password);
     virtual bool is_directory(const std::string& user, const std::string& path);
     virtual bool can_write(const std::string& user, const std::string& path);
+    // The directory's entries in the system's order, hidden entries left out.
     virtual std::vector<directory_entry> list_directory(const std::string& user, const std::string& path) = 0;
+
+    // The listing texts, each line ending in CR LF, in UTF-8. None of them reports
+    // a file-system failure: a missing or unreadable directory gives what was
+    // built so far, possibly nothing. Only user_abort passes through.
+    virtual std::string format_mlsd_listing(const std::string& user, const std::string& path,
+                                            const mlst_fact_set& facts);
+    // The entries' LIST lines, then "." and, below the root, "..".
+    virtual std::string format_list_listing(const std::string& user, const std::string& path);
+    virtual std::string format_nlst_listing(const std::string& user, const std::string& path);
+    // The one fact line of the path itself (named by the path), or empty text
+    // when the path cannot be examined.
+    virtual std::string format_mlst_entry(const std::string& user, const std::string& path,
+                                          const mlst_fact_set& facts);
+
     virtual file_info stat_path(const std::string& user, const std::string& path) = 0;
+    // False for file_not_found; every other failure of stat_path passes on.
     virtual bool path_exists(const std::string& user, const std::string& path);
     virtual void read_file(const std::string& user, const std::string& path, writable_stream& sink,
                            std::uint64_t offset) = 0;

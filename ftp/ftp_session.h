@@ -1,25 +1,39 @@
-// The state of one logged-in control connection, and the conversions of path
-// arguments and listing texts between the client's encoding and UTF-8.
+// The state of one logged-in control connection, its command loop, and the
+// conversions of path arguments and listing texts between the client's encoding
+// and UTF-8. A session belongs to one worker thread and is never shared.
 #pragma once
 
+#include "data/listing_format.h"
 #include "ftp/control_channel.h"
 #include "ftp/ftp_server.h"
+#include "lib/socket_handle.h"
 
 #include <cstdint>
 #include <string>
 
 namespace ZT {
 
+// The source of a pending rename: RNFR sets it, RNTO takes it. An empty path
+// means that no rename is pending.
+struct rename_source {
+    std::string path;
+    file_info info;
+};
+
 class ftp_session {
 public:
     ftp_session(ftp_server& server, control_channel& channel, std::string user);
+    ftp_session(const ftp_session&) = delete;
+    ftp_session& operator=(const ftp_session&) = delete;
 
     // Handles one command after login. Returns false when the command loop ends
     // (an empty line, QUIT or REIN).
     bool serve_command();
 
-    // Runs a command other than QUIT and REIN. Sets `known` to false, and sends
-    // nothing, for a verb it does not know.
+    // Runs a command other than QUIT and REIN through the command table. Sets
+    // `known` to false, and sends nothing, for a verb (or OPTS option) it does
+    // not know. Exceptions that the command does not answer pass on and end the
+    // session.
     void dispatch_command(const std::string& verb, const std::string& argument, bool& known);
 
     // Client bytes to UTF-8: unchanged with UTF8 on (refusing invalid UTF-8 with
@@ -28,19 +42,27 @@ public:
     std::string decode_argument(const std::string& argument) const;
     // UTF-8 listing text to client bytes, by the same three encodings.
     std::string encode_for_client(const std::string& text) const;
-    // A path argument as a normalised virtual path.
+    // A path argument as a virtual path: decoded, then resolved against the
+    // current directory. Passes on every failure of either step.
     std::string resolve_argument(const std::string& argument) const;
 
+    void reply(std::string_view text) { channel.send_reply(text); }
     void log(const std::string& message);
 
     bool rein_requested = false;
+    // The argument of the last PORT, as received; empty when none.
+    std::string port_text;
     control_channel& channel;
     const std::string user;
     bool utf8 = false;
     std::string current_directory = "/";
     ftp_server& server;
+    // The listener of the last PASV, closed when none; it serves one transfer.
+    socket_handle passive_socket;
     std::string transfer_type = "I";
+    rename_source rnfr_source;
     std::uint64_t rest_offset = 0;
+    mlst_fact_set mlst_facts;
     const std::uint32_t session_number;
     const bool allow_local_codepage;
 };

@@ -58,11 +58,16 @@ std::string ftp_server::greeting_text() {
 
 void ftp_server::run_session(tcp_socket& connection) {
     connection.handle().set_no_delay();
-    control_channel channel(connection, connection);
+    control_channel channel(connection);
     for (;;) {
-        channel.send_reply("220 TARVEX " + greeting_text());
+        // The deadline covers the greeting too: a client that does not read its
+        // replies cannot hold the worker in a blocked write before it logs in.
         login_state state;
-        if (!run_with_deadline([&] { login_dialogue(*this, channel, state); })) throw network_error_timeout();
+        const bool in_time = run_with_deadline([&] {
+            channel.send_reply("220 TARVEX " + greeting_text());
+            login_dialogue(*this, channel, state);
+        });
+        if (!in_time) throw network_error_timeout();
         if (state.quit) return;
         if (state.start_over) continue;
 

@@ -20,6 +20,10 @@ public:
     virtual void skip_exact(std::uint64_t count);
     // One read of what is available now; 0 means nothing yet or end of data.
     virtual std::size_t read_some(void* buffer, std::size_t count) { return read(buffer, count); }
+    // Waits until data have arrived and reads what is there, up to `count`.
+    // Unlike read_some, 0 means only that the data have ended: a wake-up that
+    // finds nothing waits again.
+    virtual std::size_t read_available(void* buffer, std::size_t count) { return read(buffer, count); }
     virtual void wait_readable() {}
     virtual bool poll_readable() { return true; }
 };

@@ -66,6 +66,16 @@ std::size_t tcp_socket::read_some(void* buffer, std::size_t count) {
     return receive(buffer, count, ended);
 }
 
+std::size_t tcp_socket::read_available(void* buffer, std::size_t count) {
+    if (count == 0) return 0;
+    for (;;) {
+        wait_readable();
+        bool ended;
+        const std::size_t got = receive(buffer, count, ended);
+        if (got > 0 || ended) return got;
+    }
+}
+
 // A wake-up that finds nothing to receive waits again; only the peer's end of
 // data ends the read early.
 std::size_t tcp_socket::read(void* buffer, std::size_t count) {

@@ -30,6 +30,9 @@ public:
     std::size_t read(void* buffer, std::size_t count) override;
     // One receive: 0 when nothing is available now or the peer ended the data.
     std::size_t read_some(void* buffer, std::size_t count) override;
+    // Waits (within the timeout) until something arrives; 0 only at the peer's
+    // end of data.
+    std::size_t read_available(void* buffer, std::size_t count) override;
     void wait_readable() override;
     bool poll_readable() override;
 

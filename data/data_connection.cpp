@@ -1,0 +1,78 @@
+#include "data/data_connection.h"
+
+#include "data/passive_mode.h"
+#include "ftp/ftp_session.h"
+#include "lib/errors.h"
+
+namespace ZT {
+
+namespace {
+
+// Every wait on a passive listener: for the client's connection.
+constexpr double passive_wait_seconds = 30.0;
+
+// Opens and binds the session's listener; network_error when the port is taken.
+void bind_listener(socket_handle& listener, const network_address& address) {
+    listener.close();
+    listener.open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    listener.set_timeout(passive_wait_seconds);
+    listener.set_nonblocking();
+    // A port whose last data connection lingers in TIME_WAIT serves again at
+    // once (on Windows binding rules allow this already).
+    listener.allow_rebinding();
+    listener.bind(address);
+}
+
+}  // namespace
+
+void open_passive_listener(ftp_session& session) {
+    network_address address = session.channel.local_address();
+    socket_handle& listener = session.passive_socket;
+    for (int previous = -1;;) {
+        const int port = session.server.next_passive_port(previous);
+        if (port < 0) {
+            session.reply("503 Internal Error");
+            return;
+        }
+        address.set_port(static_cast<std::uint16_t>(port));  // invalid_input unless IPv4
+        try {
+            bind_listener(listener, address);
+            break;
+        } catch (const network_error&) {
+            listener.close();
+            if (port == 0) {
+                session.reply("503 Internal Error");
+                return;
+            }
+            previous = port;  // taken: try the next configured port
+        }
+    }
+    try {
+        address = listener.local_address();
+        listener.listen();
+    } catch (...) {
+        listener.close();
+        throw;
+    }
+
+    // A configured address is announced with the listener's port; otherwise the
+    // address the client reached.
+    network_address announced = session.server.passive_address();
+    if (announced.ipv4() != 0) {
+        announced.set_port(address.port());
+    } else {
+        announced = address;
+    }
+    const std::uint32_t ip = announced.ipv4();
+    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(ip >> 24), static_cast<std::uint8_t>(ip >> 16),
+                                   static_cast<std::uint8_t>(ip >> 8), static_cast<std::uint8_t>(ip)};
+    session.reply(format_pasv_reply(bytes, announced.port()));
+}
+
+void store_port_address(ftp_session& session, const std::string& argument) {
+    session.passive_socket.close();
+    session.port_text = argument;
+    session.reply("200 PORT command successful");
+}
+
+}  // namespace ZT

@@ -1,0 +1,75 @@
+// The four listing texts of the FTP server base, built on list_directory and
+// stat_path. A listing never fails for the client's reasons: whatever goes wrong
+// on the way ends the text where it stands, and only a server stop (user_abort)
+// passes through.
+#include "ftp/ftp_server.h"
+
+#include "lib/errors.h"
+#include "lib/system_clock.h"
+
+namespace ZT {
+
+namespace {
+
+constexpr const char* line_end = "\r\n";
+
+// Runs `build` over `text`; any failure but user_abort keeps the text so far.
+template <typename Build>
+std::string keep_what_was_built(Build build) {
+    std::string text;
+    try {
+        build(text);
+    } catch (const user_abort&) {
+        throw;
+    } catch (...) {
+    }
+    return text;
+}
+
+file_info directory_only() {
+    file_info info;
+    info.is_directory = true;
+    return info;
+}
+
+}  // namespace
+
+std::string ftp_server::format_mlsd_listing(const std::string& user, const std::string& path,
+                                            const mlst_fact_set& facts) {
+    return keep_what_was_built([&](std::string& text) {
+        for (const directory_entry& entry : list_directory(user, path)) {
+            if (entry.info.is_hidden) continue;
+            text += format_mlst_line(entry.info, entry.name, facts) + line_end;
+        }
+    });
+}
+
+std::string ftp_server::format_list_listing(const std::string& user, const std::string& path) {
+    return keep_what_was_built([&](std::string& text) {
+        const time_fields now = system_time_fields(current_file_time());
+        for (const directory_entry& entry : list_directory(user, path)) {
+            if (entry.info.is_hidden) continue;
+            text += format_list_line(entry.info, entry.name, now) + line_end;
+        }
+        // The directory itself and, below the root, its parent come last.
+        text += format_list_line(directory_only(), ".", now) + line_end;
+        if (path != "/") text += format_list_line(directory_only(), "..", now) + line_end;
+    });
+}
+
+std::string ftp_server::format_nlst_listing(const std::string& user, const std::string& path) {
+    return keep_what_was_built([&](std::string& text) {
+        for (const directory_entry& entry : list_directory(user, path)) {
+            if (entry.info.is_hidden) continue;
+            text += entry.name + line_end;
+        }
+    });
+}
+
+std::string ftp_server::format_mlst_entry(const std::string& user, const std::string& path,
+                                          const mlst_fact_set& facts) {
+    return keep_what_was_built(
+        [&](std::string& text) { text = format_mlst_line(stat_path(user, path), path, facts) + line_end; });
+}
+
+}  // namespace ZT

@@ -1,0 +1,180 @@
+// Commands that prepare a data connection or move data over one: PASV, PORT,
+// LIST, NLST, MLSD, MLST, RETR, STOR, APPE and STOU. Listing texts are built
+// completely before the data connection opens.
+#include "ftp/commands.h"
+#include "ftp/ftp_session.h"
+
+#include "data/data_connection.h"
+#include "data/transfer_engine.h"
+#include "data/unique_file_name.h"
+#include "fs/file_operations.h"
+#include "lib/errors.h"
+#include "lib/system_clock.h"
+
+#include <optional>
+
+namespace ZT {
+
+namespace {
+
+void send_text(ftp_session& session, const std::string& name, std::string text) {
+    transfer_data(session, name, std::nullopt,
+                  [text = std::move(text)](tcp_socket& data) { data.write(text.data(), text.size()); });
+}
+
+// The entry that LIST or NLST names, when it is a file. Anything else (a
+// directory, a path that cannot be examined) is listed as a directory.
+std::optional<file_info> named_file(ftp_session& session, const std::string& argument, const std::string& path) {
+    if (argument.empty()) return std::nullopt;
+    try {
+        const file_info info = session.server.stat_path(session.user, path);
+        if (!info.is_directory) return info;
+    } catch (const user_abort&) {
+        throw;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+// STOR, APPE and STOU: the checks before an upload, then the transfer. A
+// failure to resolve the path is answered here.
+void upload(ftp_session& session, const std::string& path_argument, const std::string& name,
+            const std::optional<std::string>& first_reply, bool is_stor, std::uint64_t offset) {
+    std::string path;
+    try {
+        path = session.resolve_argument(path_argument);
+    } catch (const std::exception&) {
+        session.reply("503 Internal error");
+        return;
+    }
+    if (!session.server.can_write(session.user, path)) {
+        session.reply("550 Access denied");
+        return;
+    }
+    if (!session.server.is_name_allowed(session.user, path, false)) {
+        session.reply("553 File name not allowed");
+        return;
+    }
+    if (is_stor) {
+        offset = session.rest_offset;
+        session.rest_offset = 0;
+    }
+    transfer_data(session, name, first_reply, [&session, path, offset](tcp_socket& data) {
+        session.server.write_file(session.user, path, data, offset);
+    });
+}
+
+}  // namespace
+
+bool handle_pasv(ftp_session& session, const std::string&) {
+    open_passive_listener(session);
+    return true;
+}
+
+bool handle_port(ftp_session& session, const std::string& argument) {
+    store_port_address(session, argument);
+    return true;
+}
+
+bool handle_list(ftp_session& session, const std::string& argument) {
+    // The two common options are taken as "no argument"; anything else,
+    // "-la" included, is a path.
+    const std::string operand = argument == "-l" || argument == "-a" ? std::string() : argument;
+    const std::string path = session.resolve_argument(operand);  // a failure ends the session
+    std::string text;
+    if (const std::optional<file_info> file = named_file(session, operand, path)) {
+        // A file is listed under the name exactly as the client typed it.
+        text = format_list_line(*file, operand, system_time_fields(current_file_time())) + "\r\n";
+    } else {
+        text = session.encode_for_client(session.server.format_list_listing(session.user, path));
+    }
+    send_text(session, "LIST", std::move(text));
+    return true;
+}
+
+bool handle_nlst(ftp_session& session, const std::string& argument) {
+    const std::string path = session.resolve_argument(argument);  // a failure ends the session
+    std::string text;
+    if (named_file(session, argument, path)) {
+        text = argument + "\r\n";
+    } else {
+        text = session.encode_for_client(session.server.format_nlst_listing(session.user, path));
+    }
+    send_text(session, "NLST", std::move(text));
+    return true;
+}
+
+bool handle_mlsd(ftp_session& session, const std::string& argument) {
+    const std::string path = session.resolve_argument(argument);  // a failure ends the session
+    send_text(session, "MLSD",
+              session.encode_for_client(session.server.format_mlsd_listing(session.user, path, session.mlst_facts)));
+    return true;
+}
+
+bool handle_mlst(ftp_session& session, const std::string& argument) {
+    const std::string path = session.resolve_argument(argument);  // a failure ends the session
+    const std::string text =
+        session.encode_for_client(session.server.format_mlst_entry(session.user, path, session.mlst_facts));
+    // The path in these replies is the resolved one, in UTF-8 whatever the
+    // client's encoding.
+    if (text.empty()) {
+        session.reply("550 " + path + " cannot be listed");
+        return true;
+    }
+    if (data_connection_prepared(session)) {
+        send_text(session, "MLST", text);
+        return true;
+    }
+    session.reply("250-Start of list for " + path);
+    session.channel.send_raw(" " + text);  // the fact line ends in CR LF already
+    session.reply("250 End of list");
+    return true;
+}
+
+bool handle_retr(ftp_session& session, const std::string& argument) {
+    const std::string path = session.resolve_argument(argument);  // a failure ends the session
+    // The restart offset serves this RETR only, whatever happens to it.
+    const std::uint64_t offset = session.rest_offset;
+    session.rest_offset = 0;
+    file_info info;
+    try {
+        info = session.server.stat_path(session.user, path);
+    } catch (const user_abort&) {
+        throw;
+    } catch (const file_not_found&) {
+        session.reply("550 No such file or directory");
+        return true;
+    } catch (const denied&) {
+        session.reply("550 Access denied");
+        return true;
+    } catch (const std::exception&) {
+        session.reply("503 Internal error");
+        return true;
+    }
+    if (info.is_directory) {
+        session.reply("550 Not a file");
+        return true;
+    }
+    transfer_data(session, argument, std::nullopt, [&session, path, offset](tcp_socket& data) {
+        session.server.read_file(session.user, path, data, offset);
+    });
+    return true;
+}
+
+bool handle_stor(ftp_session& session, const std::string& argument) {
+    upload(session, argument, argument, std::nullopt, true, 0);
+    return true;
+}
+
+bool handle_appe(ftp_session& session, const std::string& argument) {
+    upload(session, argument, argument, std::nullopt, false, append_offset);
+    return true;
+}
+
+bool handle_stou(ftp_session& session, const std::string&) {
+    const std::string name = unique_file_name();  // a failure ends the session
+    upload(session, name, name, "150 FILE: " + name, false, 0);
+    return true;
+}
+
+}  // namespace ZT
