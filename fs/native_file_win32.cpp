@@ -1,5 +1,6 @@
 #include "fs/native_file.h"
 
+#include "fs/device_name.h"
 #include "lib/abort.h"
 #include "lib/errors.h"
 #include "lib/text.h"
@@ -23,6 +24,14 @@ std::wstring wide_path(const std::string& path) {
     const std::u16string units = utf8_to_utf16(path);
     if (utf16_to_utf8(units) != path) throw file_access_error();
     return std::wstring(units.begin(), units.end());
+}
+
+// The UTF-16 path of a file or directory to open or change. A final component
+// such as "nul.txt" or "aux" would reach a device wherever the path points, so
+// such a path is refused before any system call sees it.
+std::wstring disk_path(const std::string& path) {
+    if (names_windows_device(path)) throw file_access_error();
+    return wide_path(path);
 }
 
 std::uint64_t join(DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; }
@@ -66,11 +75,16 @@ native_file::~native_file() { close(); }
 
 void native_file::open(const std::string& path, std::uint32_t access, std::uint32_t disposition) {
     close();
-    const std::wstring wide = wide_path(path);
+    const std::wstring wide = disk_path(path);
     SetLastError(0);
     const HANDLE file = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     disposition, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) throw_last_file_error();
+    // A device or pipe reached another way (a "\\.\" path, say) is refused too.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        throw file_access_error();
+    }
     handle_ = reinterpret_cast<std::intptr_t>(file);
 }
 
@@ -210,7 +224,7 @@ void directory_enumerator::close() {
 // ---- path functions ----
 
 file_info get_file_info(const std::string& path) {
-    const std::wstring wide = wide_path(path);
+    const std::wstring wide = disk_path(path);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     SetLastError(0);
     if (!GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
@@ -222,19 +236,19 @@ file_info get_file_info(const std::string& path) {
 }
 
 void delete_file_path(const std::string& path) {
-    const std::wstring wide = wide_path(path);
+    const std::wstring wide = disk_path(path);
     SetLastError(0);
     if (!DeleteFileW(wide.c_str())) throw_last_file_error();
 }
 
 void remove_directory_path(const std::string& path) {
-    const std::wstring wide = wide_path(path);
+    const std::wstring wide = disk_path(path);
     SetLastError(0);
     if (!RemoveDirectoryW(wide.c_str())) throw_last_file_error();
 }
 
 void create_directory_path(const std::string& path) {
-    const std::wstring wide = wide_path(path);
+    const std::wstring wide = disk_path(path);
     SetLastError(0);
     if (CreateDirectoryW(wide.c_str(), nullptr)) return;
     const DWORD code = GetLastError();
@@ -244,8 +258,8 @@ void create_directory_path(const std::string& path) {
 }
 
 void move_path(const std::string& from, const std::string& to) {
-    const std::wstring source = wide_path(from);
-    const std::wstring target = wide_path(to);
+    const std::wstring source = disk_path(from);
+    const std::wstring target = disk_path(to);
     SetLastError(0);
     if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
         throw_last_file_error();
