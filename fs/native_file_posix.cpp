@@ -33,8 +33,10 @@ const char* c_path(const std::string& path) {
 // Seconds and nanoseconds since 1970 as a Windows file time.
 std::uint64_t to_file_time(const timespec& t) {
     constexpr std::uint64_t seconds_1601_to_1970 = 11644473600ULL;
-    if (t.tv_sec < 0) return 0;
-    return (static_cast<std::uint64_t>(t.tv_sec) + seconds_1601_to_1970) * 10000000ULL +
+    // Times before 1970 are negative here but still valid file times; only
+    // those before 1601 have no file time.
+    if (t.tv_sec < -static_cast<std::int64_t>(seconds_1601_to_1970)) return 0;
+    return static_cast<std::uint64_t>(t.tv_sec + static_cast<std::int64_t>(seconds_1601_to_1970)) * 10000000ULL +
            static_cast<std::uint64_t>(t.tv_nsec) / 100;
 }
 

@@ -60,16 +60,19 @@ void ftp_server::run_session(tcp_socket& connection) {
     connection.handle().set_no_delay();
     control_channel channel(connection);
     for (;;) {
-        // The deadline covers the greeting too: a client that does not read its
-        // replies cannot hold the worker in a blocked write before it logs in.
+        // One deadline covers everything before login: the greeting (a client
+        // that does not read its replies cannot hold the worker in a blocked
+        // write) and every REIN before login (which cannot buy more time).
         login_state state;
         const bool in_time = run_with_deadline([&] {
-            channel.send_reply("220 TARVEX " + greeting_text());
-            login_dialogue(*this, channel, state);
+            do {
+                state = login_state();
+                channel.send_reply("220 TARVEX " + greeting_text());
+                login_dialogue(*this, channel, state);
+            } while (state.start_over);
         });
         if (!in_time) throw network_error_timeout();
         if (state.quit) return;
-        if (state.start_over) continue;
 
         channel.send_reply("230 User " + state.user + " logged in");
         ftp_session session(*this, channel, state.user);
