@@ -180,6 +180,30 @@ class server:
         """A raw control connection."""
         return control_connection(socket.create_connection(("127.0.0.1", self.port), timeout=timeout))
 
+    def rewrite_config(self, config=None, users=()):
+        """Replaces Config.ini before start, for accounts whose homes are made after __init__."""
+        if config is None:
+            config = {"listen-address": "127.0.0.1", "listen-port": "0"}
+        with open(self.config_path, "w", encoding="utf-8", newline="") as f:
+            f.write(config_text(config, users))
+
+    def log_in(self, user="demo", password="secret", timeout=10.0):
+        """A raw control connection past the greeting and a successful USER / PASS."""
+        c = self.connect(timeout)
+        try:
+            greeting = c.reply()
+            if not greeting.startswith("220 TARVEX "):
+                raise AssertionError("greeting: %r" % greeting)
+            reply = c.command("USER " + user)
+            if reply.startswith("331 "):
+                reply = c.command("PASS " + password)
+            if reply != "230 User %s logged in" % user:
+                raise AssertionError("login of %s: %r" % (user, reply))
+        except BaseException:
+            c.close()
+            raise
+        return c
+
 
 class control_connection:
     """A raw control connection that reads reply lines byte-exactly."""
@@ -223,6 +247,19 @@ class control_connection:
         self.send(line)
         return self.reply()
 
+    def reply_or_end(self):
+        """The next reply line as text without CR LF, or None when the server closed
+        the connection instead of answering. A line must end with CR LF."""
+        try:
+            line = self.read_line()
+        except (ConnectionResetError, ConnectionAbortedError):
+            return None
+        if not line:
+            return None
+        if not line.endswith(b"\r\n"):
+            raise AssertionError("reply cut short: %r" % line)
+        return line[:-2].decode("utf-8", "replace")
+
     def is_closed_by_server(self, timeout=5.0):
         """True when the server closes the connection without sending anything more."""
         self.sock.settimeout(timeout)
@@ -233,3 +270,156 @@ class control_connection:
         except socket.timeout:
             return False
         return data == b"" and self.buffer == b""
+
+
+def exchange(connection, line, lines=1):
+    """Sends one command line and reads its reply: a text, a tuple of texts when
+    lines > 1, or None when the server ended the session instead of answering."""
+    try:
+        connection.send(line)
+    except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError):
+        return None
+    first = connection.reply_or_end()
+    if first is None or lines == 1:
+        return first
+    return (first,) + tuple(connection.reply_or_end() for _ in range(lines - 1))
+
+
+def run_rows(test, start_session, rows):
+    """Runs a table of (command line, expected reply) rows, each as a subTest, on
+    sessions made by start_session(). The expected reply is one line, a tuple of
+    lines, or None: the server must end the session without a reply, and the next
+    row runs on a fresh session (so does every row after an unexpected end)."""
+    connection = start_session()
+    try:
+        for line, expected in rows:
+            lines = len(expected) if isinstance(expected, tuple) else 1
+            got = exchange(connection, line, lines)
+            with test.subTest(line=line):
+                test.assertEqual(got, expected)
+            if got is None or (isinstance(got, tuple) and None in got):
+                connection.close()
+                connection = start_session()
+    finally:
+        connection.close()
+
+
+# Data connections. The server listens on 127.0.0.1 only, so the tests open their
+# data connections there, whatever address a 227 reply announces.
+
+PASV_REPLY = re.compile(r"227 Entering Passive Mode \(([0-9]+(?:,[0-9]+){5})\)\.")
+
+
+def parse_pasv_reply(reply):
+    """The (address text, port) of a 227 reply; AssertionError unless the line has
+    exactly that form with six plain decimal numbers from 0 to 255."""
+    match = PASV_REPLY.fullmatch(reply)
+    numbers = match.group(1).split(",") if match else []
+    if not match or any(n != str(int(n)) or int(n) > 255 for n in numbers):
+        raise AssertionError("not a 227 reply: %r" % reply)
+    n = [int(x) for x in numbers]
+    return "%d.%d.%d.%d" % tuple(n[:4]), n[4] * 256 + n[5]
+
+
+def enter_passive(connection):
+    """Sends PASV; returns the announced port."""
+    return parse_pasv_reply(connection.command("PASV"))[1]
+
+
+def open_data(port, source=None, timeout=30.0):
+    """A data connection to the passive port, optionally from a chosen local address."""
+    return socket.create_connection(("127.0.0.1", port), timeout=timeout,
+                                    source_address=(source, 0) if source else None)
+
+
+def active_listener(host="127.0.0.1", timeout=30.0):
+    """A listening socket that a PORT command can name."""
+    listener = socket.socket()
+    listener.settimeout(timeout)
+    listener.bind((host, 0))
+    listener.listen(4)
+    return listener
+
+
+def port_argument(listener):
+    """The PORT argument that names listener."""
+    host, port = listener.getsockname()
+    return ",".join(host.split(".") + [str(port >> 8), str(port & 0xFF)])
+
+
+def finish_data(data, upload=None):
+    """Sends upload (if given) and ends the sending side, then reads until the
+    server closes; returns what the server sent."""
+    if upload is not None:
+        data.sendall(upload)
+        data.shutdown(socket.SHUT_WR)
+    received = bytearray()
+    while True:
+        chunk = data.recv(1 << 20)
+        if not chunk:
+            return bytes(received)
+        received += chunk
+
+
+def start_transfer(connection, command, active=False):
+    """Prepares a data connection (PASV, or PORT when active), sends command and,
+    when it answers with a 150 line, opens the data connection: (first reply,
+    data socket, or None when the reply is another one; the prepared data
+    connection is then left as it is)."""
+    listener = active_listener() if active else None
+    try:
+        if active:
+            reply = connection.command("PORT " + port_argument(listener))
+            if reply != "200 PORT command successful":
+                raise AssertionError("PORT: %r" % reply)
+        else:
+            port = enter_passive(connection)
+        first = connection.command(command)
+        if not first.startswith("150 "):
+            return first, None
+        data = listener.accept()[0] if active else open_data(port)
+        data.settimeout(30.0)
+        return first, data
+    finally:
+        if listener is not None:
+            listener.close()
+
+
+def transfer(connection, command, upload=None, active=False):
+    """One whole transfer with start_transfer: (first reply, bytes received, final
+    reply), the last two None when the first reply is not a 150 line."""
+    first, data = start_transfer(connection, command, active)
+    if data is None:
+        return first, None, None
+    with data:
+        received = finish_data(data, upload)
+    return first, received, connection.reply()
+
+
+def free_port_block(count, first=20000, last=32000):
+    """The first of count consecutive ports that are free on 127.0.0.1 right now
+    (below the usual ephemeral range, so that outgoing connections do not take
+    them meanwhile)."""
+    import random
+    for _ in range(200):
+        base = random.randrange(first, last - count)
+        probes = []
+        try:
+            for port in range(base, base + count):
+                probe = socket.socket()
+                probes.append(probe)
+                probe.bind(("127.0.0.1", port))
+            return base
+        except OSError:
+            continue
+        finally:
+            for probe in probes:
+                probe.close()
+    raise AssertionError("no block of %d free ports" % count)
+
+
+def curl(*args, timeout=40.0):
+    """Runs curl bounded to 30 seconds; returns (exit code, stdout bytes, stderr text)."""
+    done = subprocess.run(["curl", "--silent", "--show-error", "--max-time", "30"] + list(args),
+                          capture_output=True, timeout=timeout, stdin=subprocess.DEVNULL)
+    return done.returncode, done.stdout, done.stderr.decode("utf-8", "replace")
