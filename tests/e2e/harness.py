@@ -12,6 +12,9 @@ import time
 
 PROGRAM = os.environ.get("TARVEX_PROGRAM", "")
 UNDER_WINE = bool(os.environ.get("TARVEX_WINE"))
+# A sanitized build (address, undefined-behaviour or thread sanitizer) runs
+# several times slower: load tests scale down under it.
+SANITIZED = bool(os.environ.get("TARVEX_SANITIZED"))
 # Wine starts slowly; the native program in well under a second.
 START_TIMEOUT = 60.0 if UNDER_WINE else 15.0
 
@@ -423,3 +426,67 @@ def curl(*args, timeout=40.0):
     done = subprocess.run(["curl", "--silent", "--show-error", "--max-time", "30"] + list(args),
                           capture_output=True, timeout=timeout, stdin=subprocess.DEVNULL)
     return done.returncode, done.stdout, done.stderr.decode("utf-8", "replace")
+
+
+# Clients that misbehave, load and faults.
+
+def reset_close(sock):
+    """Closes sock with a reset (SO_LINGER of 0) instead of an orderly end."""
+    import struct
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    sock.close()
+
+
+def thread_count(pid):
+    """The number of threads of a native process, from /proc."""
+    with open("/proc/%d/status" % pid, encoding="ascii") as status:
+        for line in status:
+            if line.startswith("Threads:"):
+                return int(line.split()[1])
+    raise AssertionError("no thread count for process %d" % pid)
+
+
+def flood(sock, data, limit, time_limit=20.0, stall=2.0):
+    """Sends data over and over on sock without reading anything, up to limit
+    bytes or for time_limit seconds, stopping early once no byte could be sent
+    for `stall` seconds. Leaves sock non-blocking. Returns (bytes sent, True
+    when it stalled)."""
+    import select
+    sock.setblocking(False)
+    sent = 0
+    started = time.monotonic()
+    while sent < limit and time.monotonic() - started < time_limit:
+        offset = sent % len(data)  # whole copies of data only, even after a partial send
+        try:
+            sent += sock.send(memoryview(data)[offset:offset + limit - sent])
+        except BlockingIOError:
+            if not select.select([], [sock], [], stall)[1]:
+                return sent, True
+    return sent, False
+
+
+def greeted_sessions(server, count, timeout=10.0, user="demo", password="secret"):
+    """Up to count logged-in sessions, connecting again while the server closes
+    new connections without a greeting (its workers are still busy), until the
+    time is up."""
+    sessions = []
+    deadline = time.monotonic() + timeout
+    while len(sessions) < count and time.monotonic() < deadline:
+        c = server.connect(timeout=max(0.1, deadline - time.monotonic()))
+        try:
+            if c.read_line().startswith(b"220 TARVEX ") and c.command("USER " + user).startswith("331 ") \
+                    and c.command("PASS " + password) == "230 User %s logged in" % user:
+                sessions.append(c)
+                continue
+        except OSError:
+            pass  # neither greeted nor closed in time, or reset
+        c.close()
+    return sessions
+
+
+SANITIZER_REPORT = re.compile(r"ERROR: \w+Sanitizer|WARNING: ThreadSanitizer|runtime error: ")
+
+
+def sanitizer_reports(text):
+    """The lines of a program's output that report a sanitizer finding."""
+    return [line for line in text.splitlines() if SANITIZER_REPORT.search(line)]
