@@ -11,8 +11,11 @@ namespace {
 // Every wait on a passive listener: for the client's connection.
 constexpr double passive_wait_seconds = 30.0;
 
-// Opens and binds the session's listener; network_error when the port is taken.
-void bind_listener(socket_handle& listener, const network_address& address) {
+// Opens, binds and starts the session's listener; network_error when the port
+// is taken. The listen belongs to the attempt: with rebinding allowed, two
+// sessions can bind one port at the same moment and only the first to listen
+// keeps it, so the other must go on to the next port like any taken one.
+void start_listener(socket_handle& listener, const network_address& address) {
     listener.close();
     listener.open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     listener.set_timeout(passive_wait_seconds);
@@ -21,6 +24,7 @@ void bind_listener(socket_handle& listener, const network_address& address) {
     // once (on Windows binding rules allow this already).
     listener.allow_rebinding();
     listener.bind(address);
+    listener.listen();
 }
 
 }  // namespace
@@ -36,7 +40,7 @@ void open_passive_listener(ftp_session& session) {
         }
         address.set_port(static_cast<std::uint16_t>(port));  // invalid_input unless IPv4
         try {
-            bind_listener(listener, address);
+            start_listener(listener, address);
             break;
         } catch (const network_error&) {
             listener.close();
@@ -48,8 +52,7 @@ void open_passive_listener(ftp_session& session) {
         }
     }
     try {
-        address = listener.local_address();
-        listener.listen();
+        address = listener.local_address();  // the port the system chose for port 0
     } catch (...) {
         listener.close();
         throw;

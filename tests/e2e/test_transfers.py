@@ -9,6 +9,7 @@ import re
 import select
 import socket
 import struct
+import threading
 import time
 import unittest
 
@@ -354,6 +355,7 @@ class passive_ports(unittest.TestCase):
         s = harness.server(config=dict({"listen-address": "127.0.0.1", "listen-port": "0"}, **config))
         self.addCleanup(s.__exit__, None, None, None)
         s.__enter__()
+        self.server = s
         write_file(os.path.join(s.home(), "f25.bin"), F25)
         c = s.log_in()
         self.addCleanup(c.close)
@@ -413,6 +415,34 @@ class passive_ports(unittest.TestCase):
             # lingers; there the outcome is reported instead of failing the suite.
             self.skipTest("under Wine " + outcome)
         self.assertIsNone(outcome)
+
+
+    def test_sessions_racing_for_passive_ports_all_succeed(self):
+        # Sessions that bind the same port at the same moment: the one that
+        # cannot listen moves on to the next port, as with any busy one.
+        first = harness.free_port_block(40)
+        self.start(**{"pasv-ports": "%d-%d" % (first, first + 39)})
+        failures = []
+
+        def session():
+            try:
+                with self.server.log_in() as c:
+                    for _ in range(40):
+                        port = harness.parse_pasv_reply(c.command("PASV"))[1]
+                        outcome = transfer_on(c, port, "RETR f25.bin")
+                        if outcome != (opening("f25.bin"), F25, COMPLETE):
+                            failures.append(outcome)
+                            return
+            except Exception as error:  # a closed session, a refused connection
+                failures.append(repr(error))
+
+        workers = [threading.Thread(target=session) for _ in range(8)]
+        for w in workers:
+            w.start()
+        for w in workers:
+            w.join(120)
+        self.assertFalse(any(w.is_alive() for w in workers))
+        self.assertEqual(failures, [])
 
 
 class vanishing_clients(data_server):
