@@ -1,0 +1,217 @@
+// The pure pieces of the benchmark client: reading FTP replies and the PASV
+// address, size arguments, the /proc figures of a process, and the statistics
+// printed. No system calls here, so each piece is tested on its own
+// (bench/bench_text_test.cpp). Standard library only, like the client itself.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ftpbench {
+
+// Every failure of the benchmark: a refused reply, a broken connection, a
+// timeout, a bad argument. The message says what was asked and what came back.
+struct bench_error : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// One complete reply: its three-digit code and every line of it, joined by "\n".
+struct ftp_reply {
+    int code = 0;
+    std::string text;
+};
+
+// Assembles a reply from its lines (without CR LF). A single-line reply is
+// "ddd text"; a multi-line one starts "ddd-text" and ends at the first line
+// "ddd text" with the same code, any lines in between belonging to it.
+class reply_assembler {
+public:
+    // Adds one line; returns true when it completed the reply, which reply()
+    // then holds. Throws bench_error for a first line that is not a reply.
+    bool add(std::string_view line) {
+        if (!open_) {
+            if (line.size() < 3 || !digits(line.substr(0, 3)) || (line.size() > 3 && line[3] != ' ' && line[3] != '-'))
+                throw bench_error("not an FTP reply: \"" + std::string(line) + "\"");
+            reply_ = ftp_reply{(line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0'), std::string(line)};
+            open_ = line.size() > 3 && line[3] == '-';
+            return !open_;
+        }
+        reply_.text += '\n';
+        reply_.text += line;
+        if (line.size() >= 4 && line[3] == ' ' && line.substr(0, 3) == reply_.text.substr(0, 3)) open_ = false;
+        return !open_;
+    }
+
+    const ftp_reply& reply() const { return reply_; }
+
+private:
+    static bool digits(std::string_view text) {
+        return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    }
+
+    ftp_reply reply_;
+    bool open_ = false;
+};
+
+// The address of a "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)" reply.
+// The numbers may stand anywhere in the text, with or without parentheses.
+struct passive_address {
+    std::uint8_t host[4] = {};
+    std::uint16_t port = 0;
+};
+
+// Throws bench_error when the text holds no list of exactly six comma-separated
+// numbers of 0-255.
+inline passive_address parse_pasv_reply(std::string_view text) {
+    for (std::size_t start = 0; start < text.size(); ++start) {
+        // A candidate starts at a digit that does not continue a number or a list.
+        if (text[start] < '0' || text[start] > '9' ||
+            (start > 0 && ((text[start - 1] >= '0' && text[start - 1] <= '9') || text[start - 1] == ',')))
+            continue;
+        unsigned values[6];
+        std::size_t at = start;
+        int found = 0;
+        for (; found < 6; ++found) {
+            if (found > 0) {
+                if (at >= text.size() || text[at] != ',') break;
+                ++at;
+            }
+            std::size_t digits = 0;
+            unsigned value = 0;
+            while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
+                value = value * 10 + static_cast<unsigned>(text[at] - '0');
+                ++at;
+                ++digits;
+            }
+            if (digits == 0 || digits > 3 || value > 255) break;
+            values[found] = value;
+        }
+        if (found == 6 && (at == text.size() || ((text[at] < '0' || text[at] > '9') && text[at] != ','))) {
+            passive_address result;
+            for (int i = 0; i < 4; ++i) result.host[i] = static_cast<std::uint8_t>(values[i]);
+            result.port = static_cast<std::uint16_t>(values[4] * 256 + values[5]);
+            return result;
+        }
+    }
+    throw bench_error("no passive address in \"" + std::string(text) + "\"");
+}
+
+// A byte count: digits with an optional binary suffix K, M or G (KiB, MiB,
+// GiB). Throws bench_error for anything else, zero included, or an overflow.
+inline std::uint64_t parse_size(std::string_view text) {
+    std::uint64_t value = 0;
+    std::size_t at = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        if (value > (UINT64_MAX - 9) / 10) throw bench_error("size too large: " + std::string(text));
+        value = value * 10 + static_cast<std::uint64_t>(text[at] - '0');
+    }
+    std::uint64_t unit = 1;
+    if (at + 1 == text.size()) {
+        switch (text[at]) {
+        case 'K': case 'k': unit = 1ull << 10; break;
+        case 'M': case 'm': unit = 1ull << 20; break;
+        case 'G': case 'g': unit = 1ull << 30; break;
+        default: throw bench_error("not a size: " + std::string(text));
+        }
+        ++at;
+    }
+    if (at == 0 || at != text.size() || value == 0) throw bench_error("not a size: " + std::string(text));
+    if (value > UINT64_MAX / unit) throw bench_error("size too large: " + std::string(text));
+    return value * unit;
+}
+
+// The size of a "213 12345" reply to SIZE; nothing for any other reply.
+inline std::optional<std::uint64_t> parse_size_reply(const ftp_reply& reply) {
+    if (reply.code != 213 || reply.text.size() < 5) return std::nullopt;
+    std::string_view digits = std::string_view(reply.text).substr(4);
+    while (!digits.empty() && (digits.back() == ' ' || digits.back() == '\r')) digits.remove_suffix(1);
+    if (digits.empty() || digits.size() > 19) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return value;
+}
+
+// utime + stime, in clock ticks, of a /proc/PID/stat text. The command name in
+// parentheses may hold blanks and parentheses, so the fields are counted from
+// the last ')'. Throws bench_error for a text that is too short.
+inline std::uint64_t parse_stat_cpu_ticks(std::string_view stat) {
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string_view::npos) throw bench_error("unreadable /proc stat");
+    // After ") " come field 3 (state) onwards; utime and stime are fields 14 and 15.
+    std::string_view rest = stat.substr(close + 1);
+    std::uint64_t ticks = 0;
+    for (int field = 3; field <= 15; ++field) {
+        while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+        std::size_t end = rest.find(' ');
+        if (end == std::string_view::npos) end = rest.size();
+        if (end == 0) throw bench_error("unreadable /proc stat");
+        if (field >= 14) {
+            std::uint64_t value = 0;
+            for (char c : rest.substr(0, end)) {
+                if (c < '0' || c > '9') throw bench_error("unreadable /proc stat");
+                value = value * 10 + static_cast<std::uint64_t>(c - '0');
+            }
+            ticks += value;
+        }
+        rest.remove_prefix(end);
+    }
+    return ticks;
+}
+
+// The number of a "Key:   1234 kB" line of /proc/PID/status or smaps_rollup,
+// in KiB; nothing when no line has that key.
+inline std::optional<std::uint64_t> parse_kib_field(std::string_view text, std::string_view key) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = text.substr(at, end - at);
+        if (line.size() > key.size() && line.substr(0, key.size()) == key && line[key.size()] == ':') {
+            std::size_t i = key.size() + 1;
+            while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+            std::uint64_t value = 0;
+            const std::size_t first = i;
+            for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i)
+                value = value * 10 + static_cast<std::uint64_t>(line[i] - '0');
+            if (i == first) return std::nullopt;
+            return value;
+        }
+        at = end + 1;
+    }
+    return std::nullopt;
+}
+
+// The nearest-rank percentile (0 < p <= 100) of the values: the smallest value
+// with at least p % of them at or below it. Throws bench_error when empty.
+inline double percentile(std::vector<double> values, double p) {
+    if (values.empty()) throw bench_error("no samples");
+    std::size_t rank = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(values.size())));
+    rank = std::clamp<std::size_t>(rank, 1, values.size());
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(rank - 1), values.end());
+    return values[rank - 1];
+}
+
+// The middle value (the lower middle one for an even count).
+inline double median(std::vector<double> values) {
+    if (values.empty()) throw bench_error("no samples");
+    std::sort(values.begin(), values.end());
+    return values[(values.size() - 1) / 2];
+}
+
+// A remote path in `folder`: "/" + name for the root, folder + "/" + name otherwise.
+inline std::string remote_path(std::string_view folder, std::string_view name) {
+    std::string path(folder);
+    if (path.empty() || path.back() != '/') path += '/';
+    return path + std::string(name);
+}
+
+}  // namespace ftpbench

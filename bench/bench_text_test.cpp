@@ -1,0 +1,141 @@
+// The benchmark client's pure pieces: replies, PASV addresses, sizes, /proc
+// texts and the statistics it prints. Built and run by scripts/bench.
+#include "bench_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace ftpbench {
+namespace {
+
+struct reply_case {
+    std::vector<std::string> lines;
+    int complete_after;  // lines read when the reply is complete; 0: never
+    int code;
+    std::string text;
+};
+
+TEST(reply_assembler, single_and_multi_line_replies) {
+    const reply_case cases[] = {
+        {{"220 TARVEX ready"}, 1, 220, "220 TARVEX ready"},
+        {{"200"}, 1, 200, "200"},
+        {{"211-Features:", " UTF8", " SIZE", "211 End"}, 4, 211, "211-Features:\n UTF8\n SIZE\n211 End"},
+        // Inner lines that look like replies of another code, or a "ddd-" of the
+        // same code, do not end it.
+        {{"230-Welcome", "220 not the end", "230-still on", "230 done"}, 4, 230,
+         "230-Welcome\n220 not the end\n230-still on\n230 done"},
+        {{"150-Opening", "150"}, 0, 150, ""},
+        {{"226-a", "226 b", "999 next reply"}, 2, 226, "226-a\n226 b"},
+    };
+    for (const reply_case& c : cases) {
+        reply_assembler reply;
+        int completed = 0;
+        for (std::size_t i = 0; i < c.lines.size() && completed == 0; ++i)
+            if (reply.add(c.lines[i])) completed = static_cast<int>(i + 1);
+        EXPECT_EQ(completed, c.complete_after) << c.lines.front();
+        if (c.complete_after) {
+            EXPECT_EQ(reply.reply().code, c.code) << c.lines.front();
+            EXPECT_EQ(reply.reply().text, c.text) << c.lines.front();
+        }
+    }
+}
+
+TEST(reply_assembler, refuses_what_is_not_a_reply) {
+    for (const char* line : {"", "22", "2x0 text", "220text", "abc def", "220_text"}) {
+        reply_assembler reply;
+        EXPECT_THROW(reply.add(line), bench_error) << line;
+    }
+}
+
+TEST(parse_pasv_reply, addresses) {
+    struct row {
+        const char* text;
+        int host0, host3, port;
+    };
+    const row rows[] = {
+        {"227 Entering Passive Mode (127,0,0,1,195,80).", 127, 1, 195 * 256 + 80},
+        {"227 Entering Passive Mode (10,1,2,3,0,21)", 10, 3, 21},
+        {"227 =192,168,0,9,255,255", 192, 9, 65535},
+        // The reply code and other numbers before the address are skipped.
+        {"227 ok 12 (1,2,3,4,5,6)", 1, 4, 5 * 256 + 6},
+    };
+    for (const row& r : rows) {
+        const passive_address a = parse_pasv_reply(r.text);
+        EXPECT_EQ(a.host[0], r.host0) << r.text;
+        EXPECT_EQ(a.host[3], r.host3) << r.text;
+        EXPECT_EQ(a.port, r.port) << r.text;
+    }
+    for (const char* text : {"227 Entering Passive Mode", "227 (127,0,0,1,195)", "227 (127,0,0,1,256,1)",
+                             "227 (127,0,0,1,1,1000)", "227 (127,0,0,1,1,-1)", "227 (1,2,3,4,5,6,7)"})
+        EXPECT_THROW(parse_pasv_reply(text), bench_error) << text;
+}
+
+TEST(parse_size, counts_and_suffixes) {
+    struct row {
+        const char* text;
+        std::uint64_t value;
+    };
+    const row rows[] = {{"1", 1}, {"65536", 65536}, {"64K", 65536}, {"64k", 65536},
+                        {"4M", 4u << 20}, {"1G", 1ull << 30}, {"3g", 3ull << 30}};
+    for (const row& r : rows) EXPECT_EQ(parse_size(r.text), r.value) << r.text;
+    for (const char* text : {"", "0", "0K", "K", "12T", "1.5G", "-1", "1 G", "99999999999999999999",
+                             "17179869184G"})
+        EXPECT_THROW(parse_size(text), bench_error) << text;
+}
+
+TEST(parse_size_reply, sizes_and_other_replies) {
+    EXPECT_EQ(parse_size_reply({213, "213 1073741824"}), 1073741824u);
+    EXPECT_EQ(parse_size_reply({213, "213 0"}), 0u);
+    EXPECT_EQ(parse_size_reply({550, "550 No such file or directory"}), std::nullopt);
+    EXPECT_EQ(parse_size_reply({502, "502 Unknown command"}), std::nullopt);
+    EXPECT_EQ(parse_size_reply({213, "213 12a"}), std::nullopt);
+    EXPECT_EQ(parse_size_reply({213, "213 "}), std::nullopt);
+}
+
+TEST(parse_stat_cpu_ticks, user_plus_system_after_the_command_name) {
+    // Fields 14 and 15 (utime, stime) are 1500 and 250; a command name with
+    // blanks and parentheses must not shift them.
+    const std::string tail = " S 1 2 3 4 5 6 7 8 9 10 1500 250 77 88 20 0 9 0 100 2000000 300";
+    EXPECT_EQ(parse_stat_cpu_ticks("4242 (tarvex)" + tail), 1750u);
+    EXPECT_EQ(parse_stat_cpu_ticks("4242 (a b) (c))" + tail), 1750u);
+    EXPECT_THROW(parse_stat_cpu_ticks("4242 tarvex S 1 2"), bench_error);
+    EXPECT_THROW(parse_stat_cpu_ticks("4242 (tarvex) S 1 2 3"), bench_error);
+}
+
+TEST(parse_kib_field, status_and_smaps_rollup_lines) {
+    const std::string status = "Name:\ttarvex\nVmPeak:\t  300000 kB\nVmRSS:\t    5120 kB\nRssAnon:\t 1000 kB\n";
+    const std::string rollup = "00400000-7ffd [rollup]\nRss:                5120 kB\nPss:                4096 kB\n"
+                               "Pss_Anon:           1000 kB\n";
+    EXPECT_EQ(parse_kib_field(status, "VmRSS"), 5120u);
+    EXPECT_EQ(parse_kib_field(rollup, "Pss"), 4096u);  // not Pss_Anon
+    EXPECT_EQ(parse_kib_field(rollup, "Pss_Anon"), 1000u);
+    EXPECT_EQ(parse_kib_field(status, "VmSwap"), std::nullopt);
+    EXPECT_EQ(parse_kib_field("VmRSS:\tnone\n", "VmRSS"), std::nullopt);
+}
+
+TEST(statistics, nearest_rank_percentiles_and_median) {
+    std::vector<double> hundred;
+    for (int i = 100; i >= 1; --i) hundred.push_back(i);
+    EXPECT_EQ(percentile(hundred, 99), 99);
+    EXPECT_EQ(percentile(hundred, 50), 50);
+    EXPECT_EQ(percentile(hundred, 100), 100);
+    // With few samples p99 is the largest one, never past the end.
+    EXPECT_EQ(percentile({3, 1, 2}, 99), 3);
+    EXPECT_EQ(percentile({7}, 1), 7);
+    EXPECT_EQ(median({5, 1, 3}), 3);
+    EXPECT_EQ(median({4, 1, 3, 2}), 2);
+    EXPECT_THROW(percentile({}, 99), bench_error);
+    EXPECT_THROW(median({}), bench_error);
+}
+
+TEST(remote_path, joins_folder_and_name) {
+    EXPECT_EQ(remote_path("/", "ftpbench-big"), "/ftpbench-big");
+    EXPECT_EQ(remote_path("", "ftpbench-big"), "/ftpbench-big");
+    EXPECT_EQ(remote_path("/data", "ftpbench-big"), "/data/ftpbench-big");
+    EXPECT_EQ(remote_path("/data/", "ftpbench-big"), "/data/ftpbench-big");
+}
+
+}  // namespace
+}  // namespace ftpbench
