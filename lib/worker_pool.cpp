@@ -19,11 +19,8 @@ bool worker_pool::try_enqueue(task work) {
 
 bool worker_pool::try_enqueue(std::vector<task> tasks) {
     std::lock_guard<std::mutex> guard(lock_);
-    // Room: threads that may still be created, plus idle workers, less the tasks
-    // already waiting for them.
-    const auto room = static_cast<long long>(maximum_) - static_cast<long long>(workers_.size()) +
-                      static_cast<long long>(idle_) - static_cast<long long>(queue_.size());
-    if (room < static_cast<long long>(tasks.size())) return false;
+    // Refused only when the busy workers and the queued tasks leave no room.
+    if (busy_ + queue_.size() + tasks.size() > maximum_) return false;
 
     std::size_t queued_here = 0;
     try {
@@ -31,7 +28,9 @@ bool worker_pool::try_enqueue(std::vector<task> tasks) {
             queue_.push_back(std::move(work));
             ++queued_here;
             if (queue_.size() == 1) work_event_.set();
-            if (idle_ < queue_.size() && workers_.size() < maximum_) start_worker();
+            // A worker that is not busy takes a queued task; one more is made
+            // when they are fewer than the tasks waiting.
+            if (workers_.size() - busy_ < queue_.size() && workers_.size() < maximum_) start_worker();
         }
     } catch (...) {
         // No thread for them: the whole batch is taken back (nobody can have
@@ -46,47 +45,36 @@ bool worker_pool::try_enqueue(std::vector<task> tasks) {
 
 void worker_pool::start_worker() {
     auto worker = std::make_unique<thread_object>(name_);
-    // Counted idle from creation on: it will take a task before it waits.
-    ++idle_;
-    try {
-        worker->start(priority_, [this] { worker_loop(); });
-    } catch (...) {
-        --idle_;
-        throw;
-    }
+    // Room for the registration is made before the thread exists: a failure
+    // after the start would have to stop the new worker, and that join, under a
+    // lock the worker may be waiting for, would never return.
+    workers_.reserve(workers_.size() + 1);
+    worker->start(priority_, [this] { worker_loop(); });
     workers_.push_back(std::move(worker));
 }
 
 void worker_pool::worker_loop() {
-    bool first_pass = true;
     for (;;) {
-        if (!first_pass) {
-            {
-                std::lock_guard<std::mutex> guard(lock_);
-                ++idle_;
-            }
-            // Ends the worker with user_abort once its abort event is set.
-            wait_one(work_event_);
-        }
-        first_pass = false;
-        // A worker that is being stopped takes no more tasks; this matters on the
-        // first pass, which takes a task without waiting.
-        check_abort();
+        // Set while the queue is not empty; ends the worker with user_abort once
+        // its abort event is set, which wins over queued work.
+        wait_one(work_event_);
 
         task work;
         {
             std::lock_guard<std::mutex> guard(lock_);
-            --idle_;
             if (queue_.empty()) continue;  // another worker was quicker
             work = std::move(queue_.front());
             queue_.pop_front();
             if (queue_.empty()) work_event_.reset();
+            ++busy_;
         }
         try {
             work();
         } catch (...) {
         }
         work = nullptr;
+        std::lock_guard<std::mutex> guard(lock_);
+        --busy_;
     }
 }
 
@@ -98,7 +86,7 @@ void worker_pool::abort_all() {
     {
         std::lock_guard<std::mutex> guard(lock_);
         workers_.clear();
-        idle_ = 0;
+        busy_ = 0;
         work_event_.reset();
         dropped.swap(queue_);
     }
@@ -109,6 +97,11 @@ void worker_pool::abort_all() {
 std::size_t worker_pool::worker_count() const {
     std::lock_guard<std::mutex> guard(lock_);
     return workers_.size();
+}
+
+std::size_t worker_pool::busy_count() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return busy_;
 }
 
 }  // namespace ZT

@@ -28,7 +28,8 @@ public:
     worker_pool(const worker_pool&) = delete;
     worker_pool& operator=(const worker_pool&) = delete;
 
-    // Queues the task when there is room; false (and the task untouched by the
+    // Queues the task when there is room, that is when the busy workers and the
+    // queued tasks stay within the maximum; false (and the task untouched by the
     // pool) when there is none. Creating a worker may throw bug_check; the
     // tasks of that call are then not queued.
     bool try_enqueue(task work);
@@ -42,6 +43,8 @@ public:
     void abort_all();
 
     std::size_t worker_count() const;
+    // Workers running a task now (queued tasks not yet taken are not counted).
+    std::size_t busy_count() const;
 
 private:
     void start_worker();  // lock held
@@ -52,8 +55,11 @@ private:
     event_object work_event_;  // manual reset; set while the queue is not empty
     mutable std::mutex lock_;  // guards everything below and workers_
     std::deque<task> queue_;
-    // Workers waiting for work, plus workers created but not yet running.
-    std::size_t idle_ = 0;
+    // Workers that have taken a task and not yet finished it. Every other worker
+    // takes a queued task sooner or later, so room is the maximum less the busy
+    // workers and the queued tasks. (Counting the idle ones instead would let a
+    // worker that wakes for a task another one took look briefly like no room.)
+    std::size_t busy_ = 0;
     const std::size_t maximum_;
     const std::string name_;
 };
