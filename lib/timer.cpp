@@ -128,26 +128,25 @@ void fire_watch(timer_service& s, watch_record& watch) {
 }
 
 // Waits for a watched object, the wake event or the time limit (negative: none).
-// Returns the index of the watch that woke the wait, or -1.
-int wait_for_watches(timer_service& s, const std::vector<std::shared_ptr<watch_record>>& watches, double seconds) {
+// True when a watched object ended the wait.
+bool wait_for_watches(timer_service& s, const std::vector<std::shared_ptr<watch_record>>& watches, double seconds) {
     std::vector<waitable*> objects;
     objects.reserve(watches.size() + 1);
     for (const auto& watch : watches) objects.push_back(watch->object.get());
     if (objects.size() < max_wait_objects) {
         objects.push_back(&s.wake);
         const int index = wait_any(objects.data(), objects.size(), seconds);
-        return index >= 0 && static_cast<std::size_t>(index) < watches.size() ? index : -1;
+        return index >= 0 && static_cast<std::size_t>(index) < watches.size();
     }
     // Too many for one wait: look at every watch without waiting, then wait on
     // the wake event for a short slice and look again on the next pass.
     for (std::size_t first = 0; first < objects.size(); first += max_wait_objects) {
         const std::size_t count = std::min(max_wait_objects, objects.size() - first);
-        const int index = wait_any(objects.data() + first, count, 0);
-        if (index >= 0) return static_cast<int>(first) + index;
+        if (wait_any(objects.data() + first, count, 0) >= 0) return true;
     }
     waitable* wake[] = {&s.wake};
     wait_any(wake, 1, seconds < 0 ? watch_poll_seconds : std::min(seconds, watch_poll_seconds));
-    return -1;
+    return false;
 }
 
 void timer_loop(timer_service& s) {
@@ -190,9 +189,13 @@ void timer_loop(timer_service& s) {
         } else if (watches.empty()) {
             waitable* wake[] = {&s.wake};
             if (wait_any(wake, 1, next >= 0 ? next : idle_wait_seconds) == 0) idle_before = false;
-        } else {
-            const int index = wait_for_watches(s, watches, next);
-            if (index >= 0) fire_watch(s, *watches[static_cast<std::size_t>(index)]);
+        } else if (wait_for_watches(s, watches, next)) {
+            // Every watch found signalled fires in this pass, not just the first
+            // one: a watch stays signalled until its owner cancels it, and firing
+            // only the first would keep every later one waiting for that (a stop
+            // sets the abort events of all sessions at once).
+            for (const auto& watch : watches)
+                if (watch->object->is_set()) fire_watch(s, *watch);
         }
     }
 }

@@ -38,8 +38,10 @@ private:
 registration add_timer(std::function<void()> callback, bool call_under_lock);
 
 // Calls `callback` whenever `event` is found signalled (on every pass while it
-// stays signalled). The service watches its own duplicate of the event, so the
-// caller's event object may go before the registration does.
+// stays signalled). Every watch found signalled fires in the same pass, so one
+// that stays signalled never keeps the others waiting. The service watches its
+// own duplicate of the event, so the caller's event object may go before the
+// registration does.
 registration add_watch(std::function<void()> callback, const event_object& event, bool call_under_lock);
 
 // Runs `function` on the calling thread with a fresh abort event installed. The

@@ -2,6 +2,7 @@
 
 #include "lib/abort.h"
 #include "lib/errors.h"
+#include "lib/socket_handle.h"
 #include "lib/thread.h"
 
 #include "test_support.h"
@@ -206,6 +207,69 @@ TEST_F(timer_service, more_watches_than_one_system_wait_holds) {
             EXPECT_EQ(fired[i]->load(), 0) << i;
         }
     }
+}
+
+TEST_F(timer_service, watches_signalled_together_all_fire_while_none_is_cancelled) {
+    // A stop sets the abort events of all sessions at once, and each session
+    // cancels its watch only after its own watch has fired. So every signalled
+    // watch must fire without waiting for the ones before it to be cancelled:
+    // within one system wait and beyond it (where the watches are polled).
+    for (const int count : {2, 10, 63, 64, 200}) {
+        std::vector<std::unique_ptr<event_object>> events;
+        std::vector<std::unique_ptr<std::atomic<int>>> fired;
+        std::vector<registration> watches;
+        for (int i = 0; i < count; ++i) {
+            events.push_back(std::make_unique<event_object>());
+            fired.push_back(std::make_unique<std::atomic<int>>(0));
+            std::atomic<int>* counter = fired.back().get();
+            watches.push_back(add_watch([counter] { ++*counter; }, *events.back(), true));
+        }
+        const auto start = clock_type::now();
+        for (auto& event : events) event->set();
+        const bool all_fired = wait_until([&] {
+            for (const auto& counter : fired)
+                if (counter->load() == 0) return false;
+            return true;
+        }, 2.0);
+        int unfired = 0;
+        for (const auto& counter : fired) unfired += counter->load() == 0 ? 1 : 0;
+        EXPECT_TRUE(all_fired) << count << " watches, " << unfired << " never fired";
+        EXPECT_LT(seconds_since(start), 1.0) << count << " watches";
+    }
+}
+
+TEST_F(timer_service, stop_ends_many_deadline_runs_at_once) {
+    // Threads inside run_with_deadline, as sessions before login are; stopping
+    // them all (abort events set first, then joined in order, as the pool does)
+    // takes about as long as stopping one.
+    set_timer_interval_for_tests(60);  // no deadline passes during the case
+    constexpr int count = 100;
+    std::atomic<int> entered{0}, stopped{0};
+    std::vector<std::unique_ptr<thread_object>> threads;
+    for (int i = 0; i < count; ++i) {
+        threads.push_back(std::make_unique<thread_object>());
+        threads.back()->start(thread_priority_normal, [&] {
+            try {
+                run_with_deadline([&] {
+                    ++entered;
+                    // As a socket wait does: the abort event is checked
+                    // between slices.
+                    for (;;) {
+                        check_abort();
+                        system_sleep(seconds_to_ms(socket_handle::abort_slice_seconds));
+                    }
+                });
+            } catch (const user_abort&) {
+                ++stopped;
+            }
+        });
+    }
+    ASSERT_TRUE(wait_until([&] { return entered.load() == count; }));
+    const auto start = clock_type::now();
+    for (auto& thread : threads) thread->abort_event().set();
+    for (auto& thread : threads) thread->join();
+    EXPECT_LT(seconds_since(start), 1.0);
+    EXPECT_EQ(stopped, count);
 }
 
 TEST_F(timer_service, throwing_callback_does_not_stop_the_service) {
