@@ -50,6 +50,9 @@ void write_native_file(const std::string& path, readable_stream& source, std::ui
         if (got == 0) break;
         file.write(buffer.get(), got);
     }
+    // The system may report a failed write only here (a full disk, a quota, a
+    // network file system): that is the upload's failure, not its success.
+    file.close();
 }
 
 }  // namespace ZT

@@ -37,12 +37,19 @@ constexpr std::uint32_t open_existing = 3;
 class native_file : public readable_stream, public writable_stream {
 public:
     native_file();
+    // Closes quietly: a failure of that close is lost, so a writer that must
+    // know whether its data arrived calls close() itself.
     ~native_file() override;
     native_file(const native_file&) = delete;
     native_file& operator=(const native_file&) = delete;
 
-    // Closes any file held, then opens `path` with one of the file_mode pairs.
+    // Closes any file held (a failed close throws as close() does), then opens
+    // `path` with one of the file_mode pairs.
     void open(const std::string& path, std::uint32_t access, std::uint32_t disposition);
+    // Closes the file when one is open; the handle is gone afterwards either
+    // way. A failure the system reports here (a write it had deferred to the
+    // close: a full disk, a quota, a network file system) throws
+    // file_access_error.
     void close();
     bool is_open() const;
 
@@ -63,6 +70,11 @@ private:
     void check_open();
     std::intptr_t handle_;
 };
+
+// For tests: the next `count` closes of a file on the calling thread release
+// the handle and then fail as a close that reports a deferred write error does.
+// Not for production use.
+void fail_file_closes_for_tests(int count);
 
 // One entry of a directory listing.
 struct found_entry {

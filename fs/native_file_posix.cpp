@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
@@ -71,6 +72,9 @@ bool is_dots_only(const char* name) {
 bool same_entry(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
+
+// Closes of a file that are made to fail on this thread (fail_file_closes_for_tests).
+thread_local int failing_closes = 0;
 
 // Closes a descriptor on every way out of a scope.
 class fd_guard {
@@ -152,7 +156,12 @@ void move_file_by_copy(const std::string& from, const std::string& to, const str
 
 native_file::native_file() : handle_(-1) {}
 
-native_file::~native_file() { close(); }
+native_file::~native_file() {
+    try {
+        close();
+    } catch (...) {
+    }
+}
 
 void native_file::open(const std::string& path, std::uint32_t access, std::uint32_t disposition) {
     close();
@@ -185,11 +194,19 @@ void native_file::open(const std::string& path, std::uint32_t access, std::uint3
 }
 
 void native_file::close() {
-    if (handle_ >= 0) {
-        ::close(static_cast<int>(handle_));
-        handle_ = -1;
+    if (handle_ < 0) return;
+    // The descriptor is released whatever the answer (Linux frees it even when
+    // interrupted), so it is never closed a second time.
+    const int fd = static_cast<int>(std::exchange(handle_, -1));
+    bool closed = ::close(fd) == 0;
+    if (failing_closes > 0) {
+        --failing_closes;
+        closed = false;
     }
+    if (!closed) throw file_access_error();
 }
+
+void fail_file_closes_for_tests(int count) { failing_closes = count; }
 
 bool native_file::is_open() const { return handle_ >= 0; }
 

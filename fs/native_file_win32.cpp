@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <utility>
 
 #include <windows.h>
 
@@ -65,13 +66,21 @@ std::string entry_name(const WIN32_FIND_DATAW& data) {
 
 HANDLE as_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
+// Closes of a file that are made to fail on this thread (fail_file_closes_for_tests).
+thread_local int failing_closes = 0;
+
 }  // namespace
 
 // ---- native_file ----
 
 native_file::native_file() : handle_(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)) {}
 
-native_file::~native_file() { close(); }
+native_file::~native_file() {
+    try {
+        close();
+    } catch (...) {
+    }
+}
 
 void native_file::open(const std::string& path, std::uint32_t access, std::uint32_t disposition) {
     close();
@@ -89,11 +98,18 @@ void native_file::open(const std::string& path, std::uint32_t access, std::uint3
 }
 
 void native_file::close() {
-    if (is_open()) {
-        CloseHandle(as_handle(handle_));
-        handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+    if (!is_open()) return;
+    // The handle is gone whatever the answer, so it is never closed a second time.
+    const HANDLE file = as_handle(std::exchange(handle_, reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)));
+    bool closed = CloseHandle(file) != 0;
+    if (failing_closes > 0) {
+        --failing_closes;
+        closed = false;
     }
+    if (!closed) throw file_access_error();
 }
+
+void fail_file_closes_for_tests(int count) { failing_closes = count; }
 
 bool native_file::is_open() const { return as_handle(handle_) != INVALID_HANDLE_VALUE; }
 

@@ -146,6 +146,35 @@ TEST_F(file_operations, upload_offsets_replace_cut_or_append) {
     EXPECT_EQ(get("new"), big);
 }
 
+TEST_F(file_operations, failed_close_is_the_uploads_failure) {
+    // A write the system defers to the close (full disk, quota, network file
+    // system) fails only there: the upload must end with the file error, on
+    // every way of opening the target, and never as a success.
+    struct row {
+        const char* name;
+        std::uint64_t offset;
+    };
+    for (const row& r : {row{"create", 0}, row{"restart", 3}, row{"append", append_offset}}) {
+        put(r.name, "old content");
+        memory_source source("new data");
+        fail_file_closes_for_tests(1);
+        bool access_error = false;
+        try {
+            write_native_file(at(r.name), source, r.offset);
+        } catch (const file_not_found&) {
+        } catch (const file_access_error&) {
+            access_error = true;
+        }
+        fail_file_closes_for_tests(0);
+        EXPECT_TRUE(access_error) << r.name;
+    }
+    // With a close that succeeds the same uploads report nothing.
+    for (const row& r : {row{"create", 0}, row{"restart", 3}, row{"append", append_offset}}) {
+        memory_source source("x");
+        EXPECT_NO_THROW(write_native_file(at(r.name), source, r.offset)) << r.name;
+    }
+}
+
 TEST_F(file_operations, restart_or_append_never_creates_a_file) {
     memory_source a("x"), b("y");
     EXPECT_THROW(write_native_file(at("missing1"), a, 5), file_not_found);

@@ -355,6 +355,33 @@ TEST_F(native_file_io, set_end_of_file_keeps_the_position) {
     EXPECT_EQ(get("f"), std::string(20, '\0'));
 }
 
+TEST_F(native_file_io, failed_close_throws_once_and_releases_the_handle) {
+    // A close failure stands for a write that the system deferred to the close
+    // (full disk, quota, network file system): close() reports it, the handle
+    // is gone either way, and the destructor never lets a failure out.
+    native_file file;
+    file.open(at("f"), file_mode::generic_read_write, file_mode::create_always);
+    file.write("data", 4);
+    fail_file_closes_for_tests(1);
+    EXPECT_EQ(failure_of([&] { file.close(); }), "file_access_error");
+    EXPECT_FALSE(file.is_open());
+    EXPECT_EQ(failure_of([&] { file.close(); }), "none");  // nothing left to close
+    // Released, not leaked: Windows refuses to delete a file with an open handle.
+    EXPECT_TRUE(stdfs::remove(root_ / "f"));
+
+    EXPECT_EQ(failure_of([&] {
+                  native_file dropped;
+                  dropped.open(at("g"), file_mode::generic_read_write, file_mode::create_always);
+                  fail_file_closes_for_tests(1);
+              }),
+              "none");
+    EXPECT_TRUE(stdfs::remove(root_ / "g"));
+    // The destructor did close (and used up the failure): the next close succeeds.
+    file.open(at("h"), file_mode::generic_read_write, file_mode::create_always);
+    EXPECT_EQ(failure_of([&] { file.close(); }), "none");
+    fail_file_closes_for_tests(0);
+}
+
 TEST_F(native_file_io, readers_and_writers_share_a_file) {
     put("shared", "");
     native_file writer;
