@@ -4,6 +4,8 @@
 #include "lib/errors.h"
 #include "lib/socket_api.h"
 
+#include <utility>
+
 namespace ZT {
 
 tcp_server::tcp_server(std::uint32_t concurrency) : pool_(thread_priority_lowest, concurrency) {}
@@ -35,22 +37,27 @@ void tcp_server::accept_loop() {
         listener_.wait(true, false);
         socket_t accepted;
         try {
-            accepted = listener_.accept();
+            // A client that reset its connection after the wait gives nothing:
+            // wait for the next one at once.
+            accepted = listener_.accept_pending();
+            if (accepted == invalid_socket) continue;
         } catch (const network_error&) {
-            // A client that reset its connection after the wait, or a moment
-            // without free descriptors: neither may make the server deaf. The
-            // short pause keeps a lasting shortage from spinning a core.
+            // A moment without free descriptors must not make the server deaf;
+            // the short pause keeps a lasting shortage from spinning a core.
             sleep(0.05);
             continue;
         }
+        // Owned from here on, so that a failure below (no memory for the shared
+        // object, no worker) closes the connection instead of leaking it.
+        tcp_socket connection(accepted);
         try {
-            handle_connection(std::make_shared<tcp_socket>(accepted));
+            handle_connection(std::make_shared<tcp_socket>(std::move(connection)));
         } catch (const user_abort&) {
             throw;
         } catch (const std::exception&) {
-            // No worker thread could be started for it (the system is out of
-            // threads or descriptors): that connection is closed, the next one
-            // may be luckier.
+            // No object or worker thread could be made for it (the system is out
+            // of memory, threads or descriptors): that connection is closed, the
+            // next one may be luckier.
             sleep(0.05);
         }
     }

@@ -21,6 +21,11 @@ constexpr int send_flags = 0;
 inline int close_socket(socket_t s) { return ::closesocket(s); }
 inline int last_socket_error() { return ::WSAGetLastError(); }
 inline bool is_would_block(int error) { return error == WSAEWOULDBLOCK; }
+// An accept that found nothing, or a connection that went away before it was
+// accepted: nothing is wrong with the listener.
+inline bool is_lost_before_accept(int error) {
+    return error == WSAEWOULDBLOCK || error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAEINTR;
+}
 // A non-blocking connect that goes on in the background.
 inline bool is_connect_pending(int error) { return error == WSAEWOULDBLOCK; }
 inline void set_socket_nonblocking(socket_t s) {
@@ -56,6 +61,12 @@ inline int close_socket(socket_t s) { return ::close(s); }
 inline int last_socket_error() { return errno; }
 // An interrupted call did nothing yet; it counts as "nothing available now".
 inline bool is_would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+// An accept that found nothing, or a connection that went away (or failed on the
+// network) before it was accepted: nothing is wrong with the listener.
+inline bool is_lost_before_accept(int error) {
+    return is_would_block(error) || error == ECONNABORTED || error == EPROTO || error == ENETDOWN ||
+           error == ENETUNREACH || error == EHOSTUNREACH || error == EHOSTDOWN || error == ENONET;
+}
 // An interrupted connect goes on in the background like one in progress.
 inline bool is_connect_pending(int error) { return error == EINPROGRESS || error == EINTR; }
 inline void set_socket_nonblocking(socket_t s) { ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) | O_NONBLOCK); }

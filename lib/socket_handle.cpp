@@ -73,10 +73,16 @@ void socket_handle::set_no_delay() {
 }
 
 socket_t socket_handle::accept() {
+    const socket_t accepted = accept_pending();
+    if (accepted == invalid_socket) throw network_error();
+    return accepted;
+}
+
+socket_t socket_handle::accept_pending() {
     alignas(sockaddr_storage) std::uint8_t peer[address_buffer_size];
     socket_length length = sizeof peer;
     const socket_t accepted = ::accept(socket_, reinterpret_cast<sockaddr*>(peer), &length);
-    if (accepted == invalid_socket) throw network_error();
+    if (accepted == invalid_socket && !is_lost_before_accept(last_socket_error())) throw network_error();
     return accepted;
 }
 

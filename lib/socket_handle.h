@@ -50,6 +50,10 @@ public:
     // Accepts one pending connection. Any failure throws, including "nothing
     // pending": wait for readability first.
     socket_t accept();
+    // As accept, but a connection that went away before it was accepted (or
+    // nothing pending) gives invalid_socket instead of an error. Only a fault of
+    // the listener or the system (out of descriptors, say) throws network_error.
+    socket_t accept_pending();
     network_address local_address() const;
     network_address peer_address() const;
 
