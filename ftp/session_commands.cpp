@@ -48,8 +48,9 @@ bool handle_feat(ftp_session& session, const std::string&) {
 }
 
 bool handle_opts(ftp_session& session, const std::string& argument) {
+    // Both the name and the value end at a zero byte, as the verb does.
     const command_line option = split_command(argument);  // the name comes back upper-cased
-    const std::string value = to_upper_ascii(option.argument);
+    const std::string value = to_upper_ascii(option.argument.substr(0, option.argument.find('\0')));
     if (option.verb == "UTF8") {
         if (value == "ON") {
             session.utf8 = true;
