@@ -56,4 +56,15 @@ bool names_windows_device(std::string_view path) {
            part[3] <= '9';
 }
 
+bool has_dots_only_component(std::string_view path) {
+    while (!path.empty()) {
+        const std::size_t separator = path.find_first_of("\\/");
+        const std::string_view component = path.substr(0, separator);
+        if (!component.empty() && component.find_first_not_of(". ") == std::string_view::npos) return true;
+        if (separator == std::string_view::npos) break;
+        path.remove_prefix(separator + 1);
+    }
+    return false;
+}
+
 }  // namespace ZT

@@ -19,4 +19,11 @@ namespace ZT {
 // counts as an I. Any other byte above 127 makes it no device.
 bool names_windows_device(std::string_view path);
 
+// True when any component of the native path is made only of full stops and
+// spaces ("...", ". .", ".. "). Windows trims trailing dots and spaces from
+// names, so such a component may be taken as "." or "..", which the virtual
+// path rules refuse in their exact form only; the Windows file layer refuses
+// these too, so no spelling of ".." can climb out of a home.
+bool has_dots_only_component(std::string_view path);
+
 }  // namespace ZT

@@ -31,7 +31,7 @@ std::wstring wide_path(const std::string& path) {
 // such as "nul.txt" or "aux" would reach a device wherever the path points, so
 // such a path is refused before any system call sees it.
 std::wstring disk_path(const std::string& path) {
-    if (names_windows_device(path)) throw file_access_error();
+    if (names_windows_device(path) || has_dots_only_component(path)) throw file_access_error();
     return wide_path(path);
 }
 
@@ -197,6 +197,8 @@ directory_enumerator::~directory_enumerator() { close(); }
 
 bool directory_enumerator::open(const std::string& directory) {
     close();
+    // A folder named "..." or ". " may be read as "." or ".." by Windows.
+    if (has_dots_only_component(directory)) throw file_access_error();
     std::wstring pattern = wide_path(directory);
     if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
     pattern += L"*.*";

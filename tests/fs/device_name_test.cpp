@@ -41,5 +41,18 @@ TEST(device_name, final_component_against_the_windows_rule) {
     for (const device_row& row : rows) EXPECT_EQ(names_windows_device(row.path), row.device) << '"' << row.path << '"';
 }
 
+TEST(device_name, components_of_only_dots_and_spaces) {
+    const device_row rows[] = {
+        {"C:\\ftp\\...\\x", true}, {"C:\\ftp\\.. \\x", true}, {"C:\\ftp\\. .", true},
+        {"C:\\ftp\\ ", true}, {"/srv/home/..../f", true}, {"C:\\ftp\\..", true},
+        {"C:\\ftp\\a..\\x", false}, {"C:\\ftp\\.hidden", false}, {"C:\\ftp\\\\x", false},
+        {"C:\\ftp\\", false}, {"/srv/home/a b/f", false}, {"", false},
+    };
+    for (const device_row& row : rows) {
+        SCOPED_TRACE(std::string(row.path));
+        EXPECT_EQ(has_dots_only_component(row.path), row.device);
+    }
+}
+
 }  // namespace
 }  // namespace ZT
