@@ -57,6 +57,10 @@ bool names_windows_device(std::string_view path) {
 }
 
 bool has_dots_only_component(std::string_view path) {
+    // The "\\?\" and "\\.\" prefixes of Windows paths are no components.
+    if (path.size() >= 4 && is_separator(path[0]) && is_separator(path[1]) && (path[2] == '?' || path[2] == '.') &&
+        is_separator(path[3]))
+        path.remove_prefix(4);
     while (!path.empty()) {
         const std::size_t separator = path.find_first_of("\\/");
         const std::string_view component = path.substr(0, separator);

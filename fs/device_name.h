@@ -23,7 +23,8 @@ bool names_windows_device(std::string_view path);
 // spaces ("...", ". .", ".. "). Windows trims trailing dots and spaces from
 // names, so such a component may be taken as "." or "..", which the virtual
 // path rules refuse in their exact form only; the Windows file layer refuses
-// these too, so no spelling of ".." can climb out of a home.
+// these too, so no spelling of ".." can climb out of a home. A leading "\\?\"
+// or "\\.\" prefix is not a component.
 bool has_dots_only_component(std::string_view path);
 
 }  // namespace ZT

@@ -22,9 +22,11 @@ inline int close_socket(socket_t s) { return ::closesocket(s); }
 inline int last_socket_error() { return ::WSAGetLastError(); }
 inline bool is_would_block(int error) { return error == WSAEWOULDBLOCK; }
 // An accept that found nothing, or a connection that went away before it was
-// accepted: nothing is wrong with the listener.
+// accepted: nothing is wrong with the listener. (Windows reports a reset;
+// Wine, which looks up the peer inside accept, reports "not connected".)
 inline bool is_lost_before_accept(int error) {
-    return error == WSAEWOULDBLOCK || error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAEINTR;
+    return error == WSAEWOULDBLOCK || error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAENETRESET ||
+           error == WSAENOTCONN || error == WSAEINTR;
 }
 // A non-blocking connect that goes on in the background.
 inline bool is_connect_pending(int error) { return error == WSAEWOULDBLOCK; }

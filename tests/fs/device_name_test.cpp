@@ -47,6 +47,7 @@ TEST(device_name, components_of_only_dots_and_spaces) {
         {"C:\\ftp\\ ", true}, {"/srv/home/..../f", true}, {"C:\\ftp\\..", true},
         {"C:\\ftp\\a..\\x", false}, {"C:\\ftp\\.hidden", false}, {"C:\\ftp\\\\x", false},
         {"C:\\ftp\\", false}, {"/srv/home/a b/f", false}, {"", false},
+        {"\\\\?\\C:\\ftp\\f", false}, {"\\\\.\\pipe\\p", false}, {"\\\\?\\C:\\ftp\\..\\f", true},
     };
     for (const device_row& row : rows) {
         SCOPED_TRACE(std::string(row.path));

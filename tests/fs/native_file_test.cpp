@@ -115,14 +115,16 @@ TEST_F(native_file_listing, names_of_only_full_stops_are_never_listed) {
     put("a.txt", "a");
     put("..a", "b");
     stdfs::create_directory(root_ / "sub");
-    // A file named "..." can exist: Windows needs the unparsed path form to make one.
-    const std::string dots_path = (windows_paths ? "\\\\?\\" : "") + at("...");
-    native_file dots;
-    dots.open(dots_path, file_mode::generic_read_write, file_mode::create_always);
-    dots.close();
+    // A file named "..." can exist: Windows needs the unparsed path form to make
+    // one (the server itself refuses such names there).
+    const stdfs::path dots_path = (windows_paths ? "\\\\?\\" : "") + at("...");
+    std::ofstream(dots_path) << "c";
     // Removing the scratch folder would not get rid of it on Windows, so it goes here.
-    const std::unique_ptr<const std::string, void (*)(const std::string*)> remove_dots(
-        &dots_path, [](const std::string* path) { failure_of([&] { delete_file_path(*path); }); });
+    const std::unique_ptr<const stdfs::path, void (*)(const stdfs::path*)> remove_dots(
+        &dots_path, [](const stdfs::path* path) {
+            std::error_code ignored;
+            stdfs::remove(*path, ignored);
+        });
     bool made = false;
     for (const auto& entry : stdfs::directory_iterator(root_)) made = made || entry.path().filename() == "...";
     ASSERT_TRUE(made);
