@@ -9,12 +9,20 @@ import subprocess
 import tempfile
 import threading
 import time
+import unittest
 
 PROGRAM = os.environ.get("TARVEX_PROGRAM", "")
 UNDER_WINE = bool(os.environ.get("TARVEX_WINE"))
 # A sanitized build (address, undefined-behaviour or thread sanitizer) runs
 # several times slower: load tests scale down under it.
 SANITIZED = bool(os.environ.get("TARVEX_SANITIZED"))
+
+
+def slow_timer_case(test):
+    """Marks a case that waits out one of the long timers (30 or 60 seconds).
+    The native and Windows legs run it; the sanitized legs, which look for
+    memory and thread faults, leave it out to keep the suite short."""
+    return unittest.skipIf(SANITIZED, "a slow timer case: run natively and under Wine")(test)
 # Wine starts slowly; the native program in well under a second.
 START_TIMEOUT = 60.0 if UNDER_WINE else 15.0
 

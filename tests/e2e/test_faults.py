@@ -88,6 +88,7 @@ class client_faults(data_server, others_go_on):
         self.assertEqual(read_file(stored), payload)
         self.assert_others_go_on(self.virtual)
 
+    @harness.slow_timer_case
     def test_slow_passive_client_that_never_reads(self):
         c = self.session(cwd=self.virtual)
         port = enter_passive(c)
@@ -146,6 +147,7 @@ class own_servers(unittest.TestCase, others_go_on):
             for c in sessions:
                 c.close()
 
+    @harness.slow_timer_case
     def test_client_that_never_reads_its_replies(self):
         self.start(concurrency=2)
         flooder = log_in_with_small_buffer(self.server)

@@ -272,6 +272,7 @@ class accept_survives_failures(unittest.TestCase):
 
 
 class login_deadline(unittest.TestCase):
+    @harness.slow_timer_case
     def test_silent_connection_is_closed_after_thirty_seconds(self):
         with harness.server() as s:
             c = s.connect(timeout=60)

@@ -61,6 +61,7 @@ def closed_after_draining(sock, timeout=10.0):
 
 
 class one_worker_and_clients_that_never_log_in(unittest.TestCase):
+    @harness.slow_timer_case
     def test_rein_flood_and_silence_are_closed_by_the_deadline(self):
         with harness.server(config=ONE_WORKER) as flooded, harness.server(config=ONE_WORKER) as quiet:
             silent = quiet.connect(timeout=60)

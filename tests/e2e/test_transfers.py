@@ -512,6 +512,7 @@ class vanishing_clients(data_server):
         self.assert_others_go_on()
 
 
+@harness.slow_timer_case
 class slow_data_timeouts(data_server):
     """SLOW: about 30 and 60 seconds."""
 
