@@ -4,6 +4,7 @@
 #include "lib/errors.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <numeric>
 #include <stdexcept>
@@ -48,9 +49,22 @@ tcp_socket::tcp_socket(socket_t accepted) : handle_(accepted) {
     if (handle_.is_open()) handle_.set_nonblocking();
 }
 
-std::size_t tcp_socket::receive(void* buffer, std::size_t count, bool& ended) {
+tcp_socket::tcp_socket(tcp_socket&& other) noexcept
+    : handle_(std::move(other.handle_)),
+      ahead_(std::move(other.ahead_)),
+      ahead_begin_(std::exchange(other.ahead_begin_, 0)),
+      ahead_end_(std::exchange(other.ahead_end_, 0)) {}
+
+tcp_socket& tcp_socket::operator=(tcp_socket&& other) noexcept {
+    handle_ = std::move(other.handle_);
+    ahead_ = std::move(other.ahead_);
+    ahead_begin_ = std::exchange(other.ahead_begin_, 0);
+    ahead_end_ = std::exchange(other.ahead_end_, 0);
+    return *this;
+}
+
+std::size_t tcp_socket::receive_from_socket(void* buffer, std::size_t count, bool& ended) {
     ended = false;
-    if (count == 0) return 0;
     const auto piece = static_cast<int>(std::min(count, max_receive_piece));
     const auto got = ::recv(handle_.native(), static_cast<char*>(buffer), piece, 0);
     if (got < 0) {
@@ -61,38 +75,61 @@ std::size_t tcp_socket::receive(void* buffer, std::size_t count, bool& ended) {
     return static_cast<std::size_t>(got);
 }
 
+std::size_t tcp_socket::receive(void* buffer, std::size_t count, bool& ended) {
+    ended = false;
+    if (count == 0) return 0;
+    if (buffered() == 0) {
+        if (count >= read_ahead_size) return receive_from_socket(buffer, count, ended);
+        // A reader that takes its input in small bytes (the command loop) may
+        // never wait while a client keeps sending: it sees a server stop here.
+        check_abort();
+        if (!ahead_) ahead_ = std::make_unique<char[]>(read_ahead_size);
+        ahead_begin_ = 0;
+        ahead_end_ = receive_from_socket(ahead_.get(), read_ahead_size, ended);
+        if (ahead_end_ == 0) return 0;
+    }
+    const std::size_t taken = std::min(count, buffered());
+    std::memcpy(buffer, ahead_.get() + ahead_begin_, taken);
+    ahead_begin_ += taken;
+    return taken;
+}
+
 std::size_t tcp_socket::read_some(void* buffer, std::size_t count) {
     bool ended;
     return receive(buffer, count, ended);
 }
 
+// Each of these reads first and waits only when nothing has arrived: a wait
+// that finds nothing to receive waits again, and only the peer's end of data
+// ends a read early.
 std::size_t tcp_socket::read_available(void* buffer, std::size_t count) {
     if (count == 0) return 0;
     for (;;) {
-        wait_readable();
         bool ended;
         const std::size_t got = receive(buffer, count, ended);
         if (got > 0 || ended) return got;
+        wait_readable();
     }
 }
 
-// A wake-up that finds nothing to receive waits again; only the peer's end of
-// data ends the read early.
 std::size_t tcp_socket::read(void* buffer, std::size_t count) {
     auto* bytes = static_cast<char*>(buffer);
     std::size_t total = 0;
     while (total < count) {
-        wait_readable();
         bool ended;
-        total += receive(bytes + total, count - total, ended);
+        const std::size_t got = receive(bytes + total, count - total, ended);
         if (ended) break;
+        if (got == 0) wait_readable();
+        total += got;
     }
     return total;
 }
 
-void tcp_socket::wait_readable() { handle_.wait(true, false); }
+void tcp_socket::wait_readable() {
+    if (buffered() == 0) handle_.wait(true, false);
+}
 
-bool tcp_socket::poll_readable() { return handle_.try_wait(true, false, 0) != 0; }
+bool tcp_socket::poll_readable() { return buffered() > 0 || handle_.try_wait(true, false, 0) != 0; }
 
 std::size_t tcp_socket::write_some(const void* buffer, std::size_t count) {
     if (count == 0) return 0;
@@ -108,9 +145,13 @@ std::size_t tcp_socket::write_some(const void* buffer, std::size_t count) {
 void tcp_socket::write(const void* buffer, std::size_t count) {
     const auto* bytes = static_cast<const char*>(buffer);
     while (count > 0) {
-        wait_writable();
-        const std::size_t sent = write_some(bytes, count);
-        if (sent == 0) throw network_error();
+        std::size_t sent = write_some(bytes, count);
+        if (sent == 0) {
+            // Full: wait until it takes more. Nothing taken after that is an error.
+            wait_writable();
+            sent = write_some(bytes, count);
+            if (sent == 0) throw network_error();
+        }
         bytes += sent;
         count -= sent;
     }

@@ -7,6 +7,7 @@
 #include "lib/stream.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,11 +21,19 @@ public:
     tcp_socket() = default;
     // Adopts an accepted connection and makes it non-blocking.
     explicit tcp_socket(socket_t accepted);
-    tcp_socket(tcp_socket&&) noexcept = default;
-    tcp_socket& operator=(tcp_socket&&) noexcept = default;
+    tcp_socket(tcp_socket&& other) noexcept;
+    tcp_socket& operator=(tcp_socket&& other) noexcept;
     tcp_socket(const tcp_socket&) = delete;
     tcp_socket& operator=(const tcp_socket&) = delete;
     ~tcp_socket() override = default;
+
+    // Reads of fewer than read_ahead_size bytes (a control connection's line
+    // reader asks for one byte at a time) take what the connection has, up to
+    // that size, into a buffer of the stream and are served from it; bytes left
+    // there are the next read's, so nothing is lost between readers of the
+    // stream. Every other read goes to the socket directly once that buffer is
+    // empty.
+    static constexpr std::size_t read_ahead_size = 4096;
 
     // Waits and reads until `count` bytes are in or the peer ends the data.
     std::size_t read(void* buffer, std::size_t count) override;
@@ -36,7 +45,8 @@ public:
     void wait_readable() override;
     bool poll_readable() override;
 
-    // Waits and sends until everything is written.
+    // Sends until everything is written, waiting only while the connection
+    // takes nothing.
     void write(const void* buffer, std::size_t count) override;
     // One send of at most max_send_piece bytes; 0 when nothing fits now.
     std::size_t write_some(const void* buffer, std::size_t count) override;
@@ -56,10 +66,17 @@ public:
     virtual void shutdown(int how) { handle_.shutdown(how); }
 
 private:
-    // One receive; `ended` tells the peer's end of data apart from "nothing yet".
+    // One receive, served from the read-ahead buffer first; `ended` tells the
+    // peer's end of data apart from "nothing yet".
     std::size_t receive(void* buffer, std::size_t count, bool& ended);
+    // One recv system call.
+    std::size_t receive_from_socket(void* buffer, std::size_t count, bool& ended);
+    std::size_t buffered() const { return ahead_end_ - ahead_begin_; }
 
     socket_handle handle_;
+    std::unique_ptr<char[]> ahead_;  // allocated by the first small read
+    std::size_t ahead_begin_ = 0;
+    std::size_t ahead_end_ = 0;
 };
 
 // Resolves `host` and `service` (any family) and connects `socket` to one of the

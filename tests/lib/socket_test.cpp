@@ -288,6 +288,36 @@ TEST_F(socket_stream, read_returns_what_came_before_the_peer_closed) {
     }
 }
 
+TEST_F(socket_stream, small_reads_leave_what_they_took_ahead_to_the_next_reader) {
+    listener l;
+    connection_pair pair = connect_pair(l);
+    std::string payload(10000, '\0');
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7);
+    const std::string sent = "NOOP\r\nRETR x\r\n" + payload;
+    pair.server.write(sent.data(), sent.size());
+    pair.server.close();
+
+    // Byte by byte up to a line feed, as the command reader does.
+    auto line = [&] {
+        std::string text;
+        for (char c = 0; c != '\n';) {
+            EXPECT_EQ(pair.client.read(&c, 1), 1u);
+            text += c;
+        }
+        return text;
+    };
+    EXPECT_EQ(line(), "NOOP\r\n");
+    EXPECT_TRUE(pair.client.poll_readable());
+    EXPECT_EQ(line(), "RETR x\r\n");
+    // A large read then gets every following byte, those taken ahead first.
+    std::string rest(payload.size() + 10, '\0');
+    EXPECT_EQ(pair.client.read(rest.data(), rest.size()), payload.size());
+    rest.resize(payload.size());
+    EXPECT_EQ(rest, payload);
+    char byte;
+    EXPECT_EQ(pair.client.read(&byte, 1), 0u);
+}
+
 TEST_F(socket_stream, end_of_data_after_both_directions_closed) {
     listener l;
     connection_pair pair = connect_pair(l);
