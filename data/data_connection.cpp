@@ -11,20 +11,33 @@ namespace {
 // Every wait on a passive listener: for the client's connection.
 constexpr double passive_wait_seconds = 30.0;
 
-// Opens, binds and starts the session's listener; network_error when the port
-// is taken. The listen belongs to the attempt: with rebinding allowed, two
-// sessions can bind one port at the same moment and only the first to listen
-// keeps it, so the other must go on to the next port like any taken one.
-void start_listener(socket_handle& listener, const network_address& address) {
-    listener.close();
+// A new listener for the session, not yet bound. Fails with network_error
+// (no socket can be made).
+void open_listener(socket_handle& listener) {
     listener.open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     listener.set_timeout(passive_wait_seconds);
     listener.set_nonblocking();
     // A port whose last data connection lingers in TIME_WAIT serves again at
     // once (on Windows binding rules allow this already).
     listener.allow_rebinding();
-    listener.bind(address);
-    listener.listen();
+}
+
+// Binds the listener to the address and starts listening; false when the port
+// is taken. The listen belongs to the attempt: with rebinding allowed, two
+// sessions can bind one port at the same moment and only the first to listen
+// keeps it, so the other must go on to the next port like any taken one. A
+// socket whose bind failed serves the next attempt; one that bound does not.
+bool start_listening(socket_handle& listener, const network_address& address) {
+    try {
+        if (!listener.is_open()) open_listener(listener);
+    } catch (const network_error&) {
+        listener.close();
+        return false;
+    }
+    if (!listener.try_bind(address)) return false;
+    if (listener.try_listen()) return true;
+    listener.close();
+    return false;
 }
 
 }  // namespace
@@ -32,24 +45,18 @@ void start_listener(socket_handle& listener, const network_address& address) {
 void open_passive_listener(ftp_session& session) {
     network_address address = session.channel.local_address();
     socket_handle& listener = session.passive_socket;
+    listener.close();  // a new PASV replaces the last one's listener
     for (int previous = -1;;) {
         const int port = session.server.next_passive_port(previous);
-        if (port < 0) {
+        if (port >= 0) address.set_port(static_cast<std::uint16_t>(port));  // invalid_input unless IPv4
+        if (port >= 0 && start_listening(listener, address)) break;
+        if (port <= 0) {
+            // No port left, or the system could not give one.
+            listener.close();
             session.reply("503 Internal Error");
             return;
         }
-        address.set_port(static_cast<std::uint16_t>(port));  // invalid_input unless IPv4
-        try {
-            start_listener(listener, address);
-            break;
-        } catch (const network_error&) {
-            listener.close();
-            if (port == 0) {
-                session.reply("503 Internal Error");
-                return;
-            }
-            previous = port;  // taken: try the next configured port
-        }
+        previous = port;  // taken: try the next configured port
     }
     try {
         address = listener.local_address();  // the port the system chose for port 0

@@ -57,14 +57,19 @@ void socket_handle::open(int family, int type, int protocol) {
 void socket_handle::set_nonblocking() { set_socket_nonblocking(socket_); }
 
 void socket_handle::bind(const network_address& address) {
-    if (address.empty()) throw network_error();
-    if (::bind(socket_, address.as_sockaddr(), static_cast<socket_length>(address.size())) != 0)
-        throw network_error();
+    if (!try_bind(address)) throw network_error();
+}
+
+bool socket_handle::try_bind(const network_address& address) {
+    return !address.empty() &&
+           ::bind(socket_, address.as_sockaddr(), static_cast<socket_length>(address.size())) == 0;
 }
 
 void socket_handle::listen() {
-    if (::listen(socket_, SOMAXCONN) != 0) throw network_error();
+    if (!try_listen()) throw network_error();
 }
+
+bool socket_handle::try_listen() { return ::listen(socket_, SOMAXCONN) == 0; }
 
 void socket_handle::set_no_delay() {
     const int on = 1;
@@ -81,7 +86,7 @@ socket_t socket_handle::accept() {
 socket_t socket_handle::accept_pending() {
     alignas(sockaddr_storage) std::uint8_t peer[address_buffer_size];
     socket_length length = sizeof peer;
-    const socket_t accepted = ::accept(socket_, reinterpret_cast<sockaddr*>(peer), &length);
+    const socket_t accepted = accept_socket(socket_, reinterpret_cast<sockaddr*>(peer), &length);
     if (accepted == invalid_socket && !is_lost_before_accept(last_socket_error())) throw network_error();
     return accepted;
 }

@@ -42,6 +42,10 @@ public:
     void set_nonblocking();                         // result not checked
     void bind(const network_address& address);      // an empty address throws
     void listen();                                  // backlog SOMAXCONN
+    // As bind and listen, answering false instead of throwing: for a caller that
+    // tries one port after another. A socket whose bind failed can bind again.
+    bool try_bind(const network_address& address);
+    bool try_listen();
     // Lets a restarted server bind its port again while connections of the last
     // run linger in TIME_WAIT, as Windows allows by default. Two listeners on one
     // port are still refused.
