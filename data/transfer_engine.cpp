@@ -72,10 +72,8 @@ void connect_data_connection(ftp_session& session, const network_address& client
     connect_to_any(data, {address_info{0, AF_INET, SOCK_STREAM, IPPROTO_TCP, address}});
 }
 
-void close_data_connection(tcp_socket& data) {
-    data.shutdown(shutdown_both);
-    data.close();
-}
+// Shuts both directions down and closes (close does both).
+void close_data_connection(tcp_socket& data) { data.close(); }
 
 }  // namespace
 

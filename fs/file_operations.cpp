@@ -19,7 +19,7 @@ void read_native_file(const std::string& path, writable_stream& sink, std::uint6
     native_file file;
     file.open(path, file_mode::generic_read, file_mode::open_existing);
     if (offset != 0) file.seek(offset);
-    const auto buffer = std::make_unique<char[]>(transfer_piece);
+    const auto buffer = std::make_unique_for_overwrite<char[]>(transfer_piece);  // no need to clear it
     for (;;) {
         const std::size_t got = file.read(buffer.get(), transfer_piece);
         if (got == 0) break;
@@ -42,7 +42,7 @@ void write_native_file(const std::string& path, readable_stream& source, std::ui
             file.set_end_of_file(offset);
         }
     }
-    const auto buffer = std::make_unique<char[]>(transfer_piece);
+    const auto buffer = std::make_unique_for_overwrite<char[]>(transfer_piece);  // no need to clear it
     for (;;) {
         // Only the end of the data ends the upload; a wake-up with nothing to
         // read waits again, so an upload never ends early.

@@ -181,14 +181,12 @@ void native_file::open(const std::string& path, std::uint32_t access, std::uint3
     fd_guard guard(fd);
 
     // Only regular files are opened, as on Windows, where a directory cannot be
-    // opened as a file. O_NONBLOCK above keeps a FIFO from blocking the open;
-    // it is switched off again for the regular file.
+    // opened as a file. O_NONBLOCK above keeps a FIFO from blocking the open; a
+    // regular file's reads and writes ignore it, so it may stay.
     struct stat st {};
     clear_last_file_error();
     if (::fstat(fd, &st) != 0) throw_last_file_error();
     if (!S_ISREG(st.st_mode)) throw file_access_error();
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) throw_last_file_error();
 
     handle_ = guard.release();
 }

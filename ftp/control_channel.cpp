@@ -27,14 +27,16 @@ std::string control_channel::read_line() {
     }
 }
 
-network_address control_channel::local_address() const {
+network_address control_channel::local_address() {
     if (!socket_) throw bug_check();
-    return socket_->handle().local_address();
+    if (local_address_.empty()) local_address_ = socket_->handle().local_address();
+    return local_address_;
 }
 
-network_address control_channel::peer_address() const {
+network_address control_channel::peer_address() {
     if (!socket_) throw bug_check();
-    return socket_->handle().peer_address();
+    if (peer_address_.empty()) peer_address_ = socket_->handle().peer_address();
+    return peer_address_;
 }
 
 void control_channel::send_reply(std::string_view text) {

@@ -27,10 +27,11 @@ public:
     // Over an accepted connection, whose addresses the data connections need.
     explicit control_channel(tcp_socket& connection) : input_(connection), output_(connection), socket_(&connection) {}
 
-    // The address that the client reached, and the client's own address. Only a
-    // channel over a connection has them (bug_check otherwise).
-    network_address local_address() const;
-    network_address peer_address() const;
+    // The address that the client reached, and the client's own address, asked
+    // of the system once. Only a channel over a connection has them (bug_check
+    // otherwise).
+    network_address local_address();
+    network_address peer_address();
 
     // One line without its line end; carriage returns are dropped wherever they
     // stand. invalid_input for a line over 1024 bytes or a connection that ends
@@ -48,6 +49,8 @@ private:
     readable_stream& input_;
     writable_stream& output_;
     tcp_socket* socket_ = nullptr;
+    network_address local_address_;
+    network_address peer_address_;
 };
 
 }  // namespace ZT

@@ -34,6 +34,10 @@ inline void set_socket_nonblocking(socket_t s) {
     u_long on = 1;
     ::ioctlsocket(s, FIONBIO, &on);
 }
+// An accepted socket takes the non-blocking mode of its listener.
+inline socket_t accept_socket(socket_t listener, sockaddr* peer, socket_length* length) {
+    return ::accept(listener, peer, length);
+}
 
 }  // namespace ZT
 
@@ -71,7 +75,13 @@ inline bool is_lost_before_accept(int error) {
 }
 // An interrupted connect goes on in the background like one in progress.
 inline bool is_connect_pending(int error) { return error == EINPROGRESS || error == EINTR; }
-inline void set_socket_nonblocking(socket_t s) { ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) | O_NONBLOCK); }
+// A socket has no other status flag that the library sets, so one call does.
+inline void set_socket_nonblocking(socket_t s) { ::fcntl(s, F_SETFL, O_NONBLOCK); }
+// An accepted socket that is non-blocking from the start, as on Windows, where
+// it takes that mode from the listener.
+inline socket_t accept_socket(socket_t listener, sockaddr* peer, socket_length* length) {
+    return ::accept4(listener, peer, length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+}
 
 }  // namespace ZT
 
