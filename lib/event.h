@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace ZT {
 
@@ -34,9 +36,17 @@ public:
     event_object(const event_object&) = delete;
     event_object& operator=(const event_object&) = delete;
 
+    // Sets the event and every event linked to it.
     void set();
     void reset();
     bool is_set() const;
+
+    // Links `follower` to this event: while the link lasts, setting this event
+    // sets the follower too, and linking to an event that is set already sets
+    // the follower at once. Unlink before the follower goes; once unlink has
+    // returned, this event never touches it again.
+    void link(event_object& follower);
+    void unlink(event_object& follower);
 
     // A second event object over a duplicate of this one's handle: setting
     // either sets both. Failure throws bug_check.
@@ -45,6 +55,11 @@ public:
 private:
     struct adopt {};
     event_object(adopt, os_handle handle) : waitable(handle) {}
+    // Sets the system object only.
+    void signal();
+
+    std::mutex links_lock_;  // guards followers_
+    std::vector<event_object*> followers_;
 };
 
 // Waits until one of the handles is signalled or the time is up. Returns the

@@ -33,7 +33,7 @@ event_object::event_object() : waitable(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) 
 
 event_object::~event_object() { ::close(as_fd(handle_)); }
 
-void event_object::set() {
+void event_object::signal() {
     const std::uint64_t one = 1;
     // A full counter (EAGAIN) is still set, so the result does not matter.
     [[maybe_unused]] const ssize_t written = ::write(as_fd(handle_), &one, sizeof one);

@@ -16,7 +16,7 @@ event_object::event_object() : waitable(reinterpret_cast<os_handle>(CreateEventW
 
 event_object::~event_object() { CloseHandle(as_handle(handle_)); }
 
-void event_object::set() { SetEvent(as_handle(handle_)); }
+void event_object::signal() { SetEvent(as_handle(handle_)); }
 
 void event_object::reset() { ResetEvent(as_handle(handle_)); }
 

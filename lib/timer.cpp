@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <list>
 #include <mutex>
 #include <vector>
@@ -13,6 +14,8 @@
 namespace ZT {
 
 namespace {
+
+constexpr double infinity = std::numeric_limits<double>::infinity();
 
 struct timer_record {
     std::function<void()> callback;
@@ -36,6 +39,9 @@ struct timer_service {
     std::list<std::shared_ptr<watch_record>> watches;
     event_object wake;  // set on registration and when the last one goes
     bool running = false;
+    // The timer time at which the thread next looks at the lists without being
+    // woken; a registration that falls due later need not wake it.
+    double looks_again_at = -infinity;
     std::uint64_t base = 0;  // tick count at the thread's last start
     double interval = default_timer_interval;
 };
@@ -76,12 +82,14 @@ void call_quietly(const std::function<void()>& callback) {
 void timer_thread_procedure();
 
 // Starts the thread when it is not running (the timer time is then 0), else
-// wakes it so that it sees the new registration. Returns the timer time.
-// The timer lock is held.
-double ensure_timer_thread(timer_service& s) {
+// wakes it, unless it will look at the lists again by `due` anyway, so that it
+// sees the new registration in time. Returns the timer time. The timer lock is
+// held.
+double ensure_timer_thread(timer_service& s, double due_after) {
     if (!s.running) {
         s.base = tick_count_ms();
         s.running = true;
+        s.looks_again_at = -infinity;
         try {
             run_detached(thread_priority_normal, timer_thread_procedure);
         } catch (...) {
@@ -90,8 +98,9 @@ double ensure_timer_thread(timer_service& s) {
         }
         return 0.0;
     }
-    s.wake.set();
-    return timer_time(s);
+    const double now = timer_time(s);
+    if (now + due_after < s.looks_again_at) s.wake.set();
+    return now;
 }
 
 // Calls a due timer's callback once per period, at most twice, then accounts
@@ -182,6 +191,17 @@ void timer_loop(timer_service& s) {
         }
 
         std::vector<std::shared_ptr<watch_record>> watches(s.watches.begin(), s.watches.end());
+        // Until the wait below ends (or, with a timer to fire, never), only a
+        // wake-up makes the thread look again.
+        if (due) {
+            s.looks_again_at = -infinity;
+        } else if (next >= 0) {
+            s.looks_again_at = now + (watches.size() < max_wait_objects ? next : std::min(next, watch_poll_seconds));
+        } else if (watches.empty()) {
+            s.looks_again_at = now + idle_wait_seconds;
+        } else {
+            s.looks_again_at = watches.size() < max_wait_objects ? infinity : now + watch_poll_seconds;
+        }
         guard.unlock();
 
         if (due) {
@@ -215,6 +235,24 @@ void timer_thread_procedure() {
     }
 }
 
+// Keeps `follower` linked to `leader` (when there is one) for the life of the
+// scope.
+class link_scope {
+public:
+    link_scope(event_object* leader, event_object& follower) : leader_(leader), follower_(follower) {
+        if (leader_) leader_->link(follower_);
+    }
+    ~link_scope() {
+        if (leader_) leader_->unlink(follower_);
+    }
+    link_scope(const link_scope&) = delete;
+    link_scope& operator=(const link_scope&) = delete;
+
+private:
+    event_object* leader_;
+    event_object& follower_;
+};
+
 }  // namespace
 
 struct registration::canceller {
@@ -244,7 +282,7 @@ registration add_timer(std::function<void()> callback, bool call_under_lock) {
     });
     std::lock_guard<std::mutex> guard(s.lock);
     record->interval = s.interval;
-    record->start = ensure_timer_thread(s);
+    record->start = ensure_timer_thread(s, record->interval);
     s.timers.push_back(record);
     return handle;
 }
@@ -262,7 +300,7 @@ registration add_watch(std::function<void()> callback, const event_object& event
         if (s.timers.empty() && s.watches.empty()) s.wake.set();
     });
     std::lock_guard<std::mutex> guard(s.lock);
-    ensure_timer_thread(s);
+    ensure_timer_thread(s, -infinity);  // a new watch always joins the wait at once
     s.watches.push_back(record);
     return handle;
 }
@@ -274,11 +312,11 @@ bool run_with_deadline(const std::function<void()>& function) {
     {
         abort_event_scope scope(&deadline);
         previous = scope.previous();
-        // Both registrations go before the scope restores the previous abort
-        // event, and before `deadline`, which their callbacks set.
+        // The timer and the link go before the scope restores the previous
+        // abort event, and before `deadline`, which they set.
         registration timer = add_timer([&deadline] { deadline.set(); }, true);
-        registration watch;
-        if (previous) watch = add_watch([&deadline] { deadline.set(); }, *previous, true);
+        // Setting the caller's own event (a stop) sets the deadline's too.
+        const link_scope link(previous, deadline);
         try {
             function();
         } catch (const user_abort&) {

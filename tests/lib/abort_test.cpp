@@ -37,6 +37,21 @@ TEST(event_object, manual_reset_and_duplicates_share_state) {
     EXPECT_FALSE(copy->is_set());
 }
 
+TEST(event_object, linked_followers_are_set_with_their_leader) {
+    event_object leader, before, after, gone;
+    leader.link(before);
+    leader.link(gone);
+    leader.unlink(gone);
+    EXPECT_FALSE(before.is_set());
+    leader.set();
+    EXPECT_TRUE(before.is_set());
+    EXPECT_FALSE(gone.is_set());  // unlinked: never touched again
+    leader.link(after);           // the leader is set already
+    EXPECT_TRUE(after.is_set());
+    leader.unlink(before);
+    leader.unlink(after);
+}
+
 TEST(wait_any, zero_limit_answers_at_once) {
     event_object a, b;
     waitable* objects[] = {&a, &b};
