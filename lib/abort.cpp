@@ -3,6 +3,7 @@
 #include "lib/errors.h"
 
 #include <cmath>
+#include <iterator>
 #include <vector>
 
 namespace ZT {
@@ -41,15 +42,22 @@ int wait_any(waitable* const* objects, std::size_t count, double seconds) {
         return -1;
     }
 
-    std::vector<os_handle> handles;
-    handles.reserve(a + count);
-    if (abort_event) handles.push_back(abort_event->handle());
-    for (std::size_t i = 0; i < count; ++i) handles.push_back(objects[i]->handle());
+    // The handles of a short list stay on the stack: a wait must not need
+    // memory, or a server out of memory could not even pause and try again.
+    os_handle stack_handles[8];
+    std::vector<os_handle> heap_handles;
+    os_handle* handles = stack_handles;
+    if (a + count > std::size(stack_handles)) {
+        heap_handles.resize(a + count);
+        handles = heap_handles.data();
+    }
+    if (abort_event) handles[0] = abort_event->handle();
+    for (std::size_t i = 0; i < count; ++i) handles[a + i] = objects[i]->handle();
 
     const std::uint64_t start = tick_count_ms();
     double remaining = seconds;
     for (;;) {
-        const int result = wait_for_handles(handles.data(), handles.size(), seconds_to_ms(remaining));
+        const int result = wait_for_handles(handles, a + count, seconds_to_ms(remaining));
         if (result < 0) return -1;
         const auto index = static_cast<std::size_t>(result);
         if (index < a) {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <ctime>
+#include <iterator>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -57,12 +58,19 @@ std::unique_ptr<event_object> event_object::duplicate() const {
 }
 
 int wait_for_handles(const os_handle* handles, std::size_t count, std::uint32_t milliseconds) {
-    std::vector<pollfd> fds(count);
+    // A short list stays on the stack, so that waiting never needs memory.
+    pollfd stack_fds[8];
+    std::vector<pollfd> heap_fds;
+    pollfd* fds = stack_fds;
+    if (count > std::size(stack_fds)) {
+        heap_fds.resize(count);
+        fds = heap_fds.data();
+    }
     for (std::size_t i = 0; i < count; ++i) fds[i] = pollfd{as_fd(handles[i]), POLLIN, 0};
     const bool forever = milliseconds == infinite_ms;
     const std::uint64_t deadline = tick_count_ms() + milliseconds;
     for (;;) {
-        const int result = ::poll(fds.data(), fds.size(), forever ? -1 : remaining_ms(deadline));
+        const int result = ::poll(fds, count, forever ? -1 : remaining_ms(deadline));
         if (result > 0) {
             for (std::size_t i = 0; i < count; ++i)
                 if (fds[i].revents & POLLIN) return static_cast<int>(i);
