@@ -46,10 +46,16 @@ void open_passive_listener(ftp_session& session) {
     network_address address = session.channel.local_address();
     socket_handle& listener = session.passive_socket;
     listener.close();  // a new PASV replaces the last one's listener
+    session.passive_port.release();
     for (int previous = -1;;) {
         const int port = session.server.next_passive_port(previous);
         if (port >= 0) address.set_port(static_cast<std::uint16_t>(port));  // invalid_input unless IPv4
-        if (port >= 0 && start_listening(listener, address)) break;
+        // A port that another session of this server listens on is passed over
+        // without a system call; the system decides about every other one.
+        const bool claimed =
+            port > 0 && session.passive_port.claim(session.server.passive_ports_in_use, static_cast<std::uint16_t>(port));
+        if ((port == 0 || claimed) && start_listening(listener, address)) break;
+        session.passive_port.release();
         if (port <= 0) {
             // No port left, or the system could not give one.
             listener.close();
@@ -62,6 +68,7 @@ void open_passive_listener(ftp_session& session) {
         address = listener.local_address();  // the port the system chose for port 0
     } catch (...) {
         listener.close();
+        session.passive_port.release();
         throw;
     }
 
@@ -81,6 +88,7 @@ void open_passive_listener(ftp_session& session) {
 
 void store_port_address(ftp_session& session, const std::string& argument) {
     session.passive_socket.close();
+    session.passive_port.release();
     session.port_text = argument;
     session.reply("200 PORT command successful");
 }

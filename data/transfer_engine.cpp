@@ -44,6 +44,7 @@ tcp_socket accept_data_connection(ftp_session& session, const network_address& c
         tcp_socket data(accepted);
         if (comes_from(data, client)) {
             listener.close();
+            session.passive_port.release();
             return data;
         }
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "data/listing_format.h"
+#include "data/passive_port_claims.h"
 #include "fs/file_operations.h"
 #include "fs/native_file.h"
 #include "ftp/tcp_server.h"
@@ -19,6 +20,8 @@ class ftp_server : public tcp_server {
 public:
     // Read by every session; set once by the configured server.
     bool allow_local_codepage = false;
+    // The passive ports that the sessions' listeners hold.
+    passive_port_claims passive_ports_in_use;
 
     // The number of the next logged-in session (the first one gets 1).
     std::uint32_t next_session_number() { return ++session_counter_; }

@@ -57,6 +57,9 @@ public:
     bool utf8 = false;
     std::string current_directory = "/";
     ftp_server& server;
+    // The claim on the listener's port, released once the listener is closed
+    // (declared first, so that it outlives the listener).
+    passive_port_claim passive_port;
     // The listener of the last PASV, closed when none; it serves one transfer.
     socket_handle passive_socket;
     std::string transfer_type = "I";
