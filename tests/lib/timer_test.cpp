@@ -178,12 +178,14 @@ TEST_F(timer_service, watch_fires_while_set_and_never_after_cancellation) {
 }
 
 TEST_F(timer_service, watch_keeps_its_own_copy_of_the_event) {
-    std::atomic<int> fired{0};
+    // A callback called outside the timer lock may still be running after the
+    // cancellation, so its counter lives as long as the callback does.
+    auto fired = std::make_shared<std::atomic<int>>(0);
     auto event = std::make_unique<event_object>();
-    registration watch = add_watch([&] { ++fired; }, *event, false);
+    registration watch = add_watch([fired] { ++*fired; }, *event, false);
     event->set();
     event.reset();  // the caller's object goes; the watch still sees the event
-    EXPECT_TRUE(wait_until([&] { return fired.load() > 0; }));
+    EXPECT_TRUE(wait_until([&] { return fired->load() > 0; }));
 }
 
 TEST_F(timer_service, more_watches_than_one_system_wait_holds) {
