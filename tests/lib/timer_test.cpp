@@ -57,12 +57,14 @@ TEST_F(timer_service, late_timer_calls_twice_then_keeps_its_phase) {
     set_timer_interval_for_tests(interval);
     std::mutex lock;
     std::vector<double> calls;  // seconds after registration
-    std::atomic<int> blocker_calls{0};
+    // Called outside the timer lock, so it may outlive the cancellation: its
+    // counter is shared with it.
+    auto blocker_calls = std::make_shared<std::atomic<int>>(0);
 
     // The first timer holds the thread for 3.5 intervals on its first call.
     registration blocker = add_timer(
-        [&] {
-            if (blocker_calls++ == 0) std::this_thread::sleep_for(std::chrono::duration<double>(3.5 * interval));
+        [blocker_calls, interval] {
+            if ((*blocker_calls)++ == 0) std::this_thread::sleep_for(std::chrono::duration<double>(3.5 * interval));
         },
         false);
     const auto registered = clock_type::now();
@@ -276,15 +278,18 @@ TEST_F(timer_service, stop_ends_many_deadline_runs_at_once) {
 
 TEST_F(timer_service, throwing_callback_does_not_stop_the_service) {
     set_timer_interval_for_tests(0.05);
-    std::atomic<int> thrown{0}, counted{0};
+    // The failing callback runs outside the timer lock and may outlive the
+    // cancellation, so its counter is shared with it.
+    auto thrown = std::make_shared<std::atomic<int>>(0);
+    std::atomic<int> counted{0};
     registration failing = add_timer(
-        [&] {
-            ++thrown;
+        [thrown] {
+            ++*thrown;
             throw std::runtime_error("callback failed");
         },
         false);
     registration counting = add_timer([&] { ++counted; }, true);
-    EXPECT_TRUE(wait_until([&] { return thrown.load() >= 3 && counted.load() >= 3; }));
+    EXPECT_TRUE(wait_until([&] { return thrown->load() >= 3 && counted.load() >= 3; }));
 }
 
 }  // namespace
