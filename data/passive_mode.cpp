@@ -67,4 +67,22 @@ address_text parse_port_argument(std::string_view text) {
     return result;
 }
 
+std::optional<std::uint32_t> parse_ipv4_host(std::string_view host) {
+    std::uint32_t address = 0;
+    for (int piece = 0; piece < 4; ++piece) {
+        const std::size_t dot = host.find('.');
+        if ((dot == std::string_view::npos) != (piece == 3)) return std::nullopt;
+        const std::string_view digits = host.substr(0, dot);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+        // Leading zeros may make the text long, never the value: skip them first.
+        const std::string_view value_digits = digits.substr(std::min(digits.find_first_not_of('0'), digits.size()));
+        if (value_digits.size() > 3) return std::nullopt;
+        const std::uint64_t value = parse_uint64(value_digits);
+        if (value > 255) return std::nullopt;
+        address = address << 8 | static_cast<std::uint32_t>(value);
+        if (dot != std::string_view::npos) host.remove_prefix(dot + 1);
+    }
+    return address;
+}
+
 }  // namespace ZT

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -34,5 +35,11 @@ std::string format_pasv_reply(const std::uint8_t (&address)[4], std::uint16_t po
 // unsigned 32-bit decimals: an empty piece reads as 0, a non-digit throws
 // invalid_input, a value past 32 bits throws overflow.
 address_text parse_port_argument(std::string_view text);
+
+// The IPv4 address (host byte order) that the host text of a PORT argument
+// names: four pieces separated by ".", each one or more decimal digits with a
+// value up to 255, leading zeros allowed ("127.000.0.1" is 127.0.0.1). Any
+// other text (an empty piece, a letter, a name, a value over 255) gives nothing.
+std::optional<std::uint32_t> parse_ipv4_host(std::string_view host);
 
 }  // namespace ZT

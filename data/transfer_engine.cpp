@@ -67,7 +67,9 @@ void connect_data_connection(ftp_session& session, const network_address& client
         throw network_error_connect();
     }
     network_address address = client_address;
-    if (target.host != address.to_text().host || port == 0 || port > 0xFFFF) throw network_error_connect();
+    // The host is compared as a number, so "127,000,0,1" names 127.0.0.1 too.
+    const std::optional<std::uint32_t> host = parse_ipv4_host(target.host);
+    if (!host || *host != address.ipv4() || port == 0 || port > 0xFFFF) throw network_error_connect();
     address.set_port(static_cast<std::uint16_t>(port));
     data.set_timeout(data_wait_seconds);
     connect_to_any(data, {address_info{0, AF_INET, SOCK_STREAM, IPPROTO_TCP, address}});

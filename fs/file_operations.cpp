@@ -32,15 +32,15 @@ void write_native_file(const std::string& path, readable_stream& source, std::ui
     native_file file;
     if (offset == 0) {
         file.open(path, file_mode::generic_read_write, file_mode::create_always);
+    } else if (offset == append_offset) {
+        // The system puts each write at the end of the file as it is then, so
+        // appends of other sessions to the same file are never overwritten.
+        file.open(path, file_mode::append_data, file_mode::open_existing);
     } else {
         file.open(path, file_mode::generic_read_write, file_mode::open_existing);
-        if (offset == append_offset) {
-            file.seek(file.size());
-        } else {
-            // Everything after the restart point goes before new data arrive.
-            file.seek(offset);
-            file.set_end_of_file(offset);
-        }
+        // Everything after the restart point goes before new data arrive.
+        file.seek(offset);
+        file.set_end_of_file(offset);
     }
     const auto buffer = std::make_unique_for_overwrite<char[]>(transfer_piece);  // no need to clear it
     for (;;) {

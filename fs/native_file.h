@@ -27,6 +27,9 @@ struct file_info {
 namespace file_mode {
 constexpr std::uint32_t generic_read = 0x80000000;
 constexpr std::uint32_t generic_read_write = 0xC0000000;
+// Append data only (FILE_APPEND_DATA without write access): every write goes to
+// the end of the file as it is at that moment, whoever else writes to it.
+constexpr std::uint32_t append_data = 0x00000004;
 constexpr std::uint32_t create_always = 2;
 constexpr std::uint32_t open_existing = 3;
 }  // namespace file_mode

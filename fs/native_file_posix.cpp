@@ -170,6 +170,8 @@ void native_file::open(const std::string& path, std::uint32_t access, std::uint3
         flags |= O_RDONLY;
     } else if (access == file_mode::generic_read_write && disposition == file_mode::open_existing) {
         flags |= O_RDWR;
+    } else if (access == file_mode::append_data && disposition == file_mode::open_existing) {
+        flags |= O_WRONLY | O_APPEND;
     } else if (access == file_mode::generic_read_write && disposition == file_mode::create_always) {
         flags |= O_RDWR | O_CREAT | O_TRUNC;
     } else {

@@ -124,4 +124,8 @@ bool is_allowed_name(std::string_view virtual_path) {
     return is_allowed_piece(virtual_path.substr(first, last + 1 - first));
 }
 
+bool names_home(std::string_view virtual_path) {
+    return virtual_path.find_first_not_of('/') == std::string_view::npos;
+}
+
 }  // namespace ZT

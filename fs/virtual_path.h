@@ -40,6 +40,10 @@ std::string resolve_client_path(std::string_view home, std::string_view current_
 // invalid_input: nothing can step out of the home or name a different file.
 std::string to_native_path(std::string_view home, std::string_view virtual_path, char separator);
 
+// True when the virtual path names the home itself: it has no component at all
+// ("/", "//", or empty), so to_native_path maps it to the home directory.
+bool names_home(std::string_view virtual_path);
+
 // The separator of the platform's native paths: "\" on Windows, "/" on POSIX.
 char native_separator_char();
 

@@ -9,6 +9,16 @@
 
 namespace ZT {
 
+namespace {
+
+// The home is the account's root, not one of its folders: removing or moving it
+// would lock the account out until an administrator made it again.
+void refuse_home(const std::string& path) {
+    if (names_home(path)) throw denied();
+}
+
+}  // namespace
+
 network_address listening_address(const server_settings& settings) {
     network_address address = network_address::any_ipv4();
     if (!settings.listen_address.empty()) {
@@ -94,14 +104,18 @@ void configured_server::write_file(const std::string& user, const std::string& p
 }
 
 void configured_server::rename_path(const std::string& user, const std::string& from, const std::string& to) {
+    refuse_home(from);
+    refuse_home(to);
     move_path(to_native_path(user, from), to_native_path(user, to));
 }
 
 void configured_server::delete_file(const std::string& user, const std::string& path) {
+    refuse_home(path);
     delete_file_path(to_native_path(user, path));
 }
 
 void configured_server::remove_directory(const std::string& user, const std::string& path) {
+    refuse_home(path);
     remove_directory_path(to_native_path(user, path));
 }
 

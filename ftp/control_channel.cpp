@@ -41,7 +41,21 @@ network_address control_channel::peer_address() {
 
 void control_channel::send_reply(std::string_view text) {
     const std::string_view::size_type zero = text.find('\0');
-    std::string line(zero == std::string_view::npos ? text : text.substr(0, zero));
+    if (zero != std::string_view::npos) text = text.substr(0, zero);
+    // A path or argument repeated in a reply may hold line breaks (a decoded
+    // "%0a", a name on disk); sent as they are, they would end the reply early
+    // and make the rest read as a reply of its own, so they travel escaped.
+    std::string line;
+    line.reserve(text.size() + 2);
+    for (const char byte : text) {
+        if (byte == '\r') {
+            line += "%0D";
+        } else if (byte == '\n') {
+            line += "%0A";
+        } else {
+            line += byte;
+        }
+    }
     line += "\r\n";
     output_.write(line.data(), line.size());
 }

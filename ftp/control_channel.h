@@ -39,11 +39,10 @@ public:
     std::string read_line();
     command_line read_command() { return split_command(read_line()); }
 
-    // Sends the text up to its first zero byte, then CR LF, in one write.
+    // Sends the text up to its first zero byte, then CR LF, in one write. Every
+    // CR and LF inside the text goes out as "%0D" and "%0A", so a reply is always
+    // exactly one line, whatever path or argument it repeats.
     void send_reply(std::string_view text);
-    // Sends the bytes exactly as they are (the inner line of an MLST reply, which
-    // carries its own line end).
-    void send_raw(std::string_view bytes) { output_.write(bytes.data(), bytes.size()); }
 
 private:
     readable_stream& input_;

@@ -126,7 +126,9 @@ bool handle_mlst(ftp_session& session, const std::string& argument) {
         return true;
     }
     session.reply("250-Start of list for " + path);
-    session.channel.send_raw(" " + text);  // the fact line ends in CR LF already
+    // The fact line, after one space, as a line of the reply: its own CR LF is
+    // the reply's line end, and no break inside its name can split the reply.
+    session.reply(" " + text.substr(0, text.size() - 2));
     session.reply("250 End of list");
     return true;
 }

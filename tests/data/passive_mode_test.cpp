@@ -115,5 +115,35 @@ TEST(unique_file_name, fresh_lower_case_version_4_guid) {
     }
 }
 
+TEST(port_host, decimal_octets_in_any_width) {
+    const struct {
+        const char* host;
+        std::optional<std::uint32_t> expected;
+    } rows[] = {
+        {"127.0.0.1", 0x7F000001},
+        {"127.000.0.1", 0x7F000001},
+        {"0127.00.000.001", 0x7F000001},
+        {"000000000000000000000255.0.0.0", 0xFF000000},
+        {"255.255.255.255", 0xFFFFFFFF},
+        {"0.0.0.0", 0},
+        {"127.0.0.", std::nullopt},
+        {".0.0.1", std::nullopt},
+        {"127.0.0.256", std::nullopt},
+        {"127.0.0.1000", std::nullopt},
+        {"127.0.0.1a", std::nullopt},
+        {"127.0.0.0x1", std::nullopt},
+        {"127.0.0.-1", std::nullopt},
+        {"127.0.0.+1", std::nullopt},
+        {"127.0.0. 1", std::nullopt},
+        {"127.0.1", std::nullopt},
+        {"127.0.0.1.1", std::nullopt},
+        {"localhost...", std::nullopt},
+        {"...", std::nullopt},
+        {"", std::nullopt},
+        {"99999999999999999999999.0.0.1", std::nullopt},
+    };
+    for (const auto& r : rows) EXPECT_EQ(parse_ipv4_host(r.host), r.expected) << r.host;
+}
+
 }  // namespace
 }  // namespace ZT

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
+#include <utility>
 
 namespace ZT {
 namespace {
@@ -181,6 +183,49 @@ TEST_F(file_operations, restart_or_append_never_creates_a_file) {
     EXPECT_THROW(write_native_file(at("missing2"), b, append_offset), file_not_found);
     EXPECT_FALSE(stdfs::exists(root_ / "missing1"));
     EXPECT_FALSE(stdfs::exists(root_ / "missing2"));
+}
+
+// A source that, on its first read, lets another upload append to the same file
+// from start to end: the interleaving of two sessions appending at once.
+class interleaving_source : public readable_stream {
+public:
+    interleaving_source(std::string text, std::function<void()> meanwhile)
+        : text_(std::move(text)), meanwhile_(std::move(meanwhile)) {}
+    std::size_t read(void* buffer, std::size_t count) override {
+        if (meanwhile_) std::exchange(meanwhile_, nullptr)();
+        const std::size_t n = std::min(count, text_.size() - at_);
+        std::memcpy(buffer, text_.data() + at_, n);
+        at_ += n;
+        return n;
+    }
+
+private:
+    std::string text_;
+    std::function<void()> meanwhile_;
+    std::size_t at_ = 0;
+};
+
+TEST_F(file_operations, appends_land_at_the_end_as_it_is_at_each_write) {
+    put("log", "0123456789");
+    // The first upload has its file open when the second one runs whole.
+    interleaving_source first(std::string(100, 'a'), [&] {
+        memory_source second(std::string(100, 'b'));
+        write_native_file(at("log"), second, append_offset);
+    });
+    write_native_file(at("log"), first, append_offset);
+    EXPECT_EQ(get("log"), "0123456789" + std::string(100, 'b') + std::string(100, 'a'));
+
+    // Two files opened for appending before either writes.
+    put("two", "0123456789");
+    native_file a, b;
+    a.open(at("two"), file_mode::append_data, file_mode::open_existing);
+    b.open(at("two"), file_mode::append_data, file_mode::open_existing);
+    a.write("AAAA", 4);
+    b.write("BB", 2);
+    a.write("aa", 2);
+    a.close();
+    b.close();
+    EXPECT_EQ(get("two"), "0123456789AAAABBaa");
 }
 
 }  // namespace

@@ -199,5 +199,10 @@ TEST(virtual_path_names, last_non_empty_component_is_tested) {
     EXPECT_FALSE(is_allowed_name("a:/b."));
 }
 
+TEST(virtual_path_home, only_paths_without_components_name_the_home) {
+    for (const char* path : {"", "/", "//", "///"}) EXPECT_TRUE(names_home(path)) << path;
+    for (const char* path : {"/a", "//a", "/a/", "a", "/.", "/..", "/ ", "\\"}) EXPECT_FALSE(names_home(path)) << path;
+}
+
 }  // namespace
 }  // namespace ZT

@@ -112,5 +112,29 @@ TEST(control_channel, each_reply_is_one_write_ending_in_crlf) {
     EXPECT_EQ(connection.writes[3], "550 cut\r\n");
 }
 
+TEST(control_channel, line_breaks_inside_a_reply_are_escaped) {
+    // A reply that repeats a path must stay one line, or a crafted name could
+    // make the client read a second, forged reply.
+    const struct {
+        std::string text;
+        const char* expected;
+    } rows[] = {
+        {"550 /\r\n227 Entering Passive Mode (10,0,0,9,1,2). cannot be listed",
+         "550 /%0D%0A227 Entering Passive Mode (10,0,0,9,1,2). cannot be listed\r\n"},
+        {"257 \"/a\nb\" is the current directory", "257 \"/a%0Ab\" is the current directory\r\n"},
+        {"257 \"/a\rb\" created.", "257 \"/a%0Db\" created.\r\n"},
+        {"550 \n\n\r\r", "550 %0A%0A%0D%0D\r\n"},
+        {"250-Start of list for /%0a", "250-Start of list for /%0a\r\n"},  // a literal escape stays as it is
+        {std::string("550 a\nb\0\nc", 10), "550 a%0Ab\r\n"},               // the zero byte still ends the text
+    };
+    for (const auto& r : rows) {
+        memory_connection connection("");
+        control_channel channel(connection, connection);
+        channel.send_reply(r.text);
+        ASSERT_EQ(connection.writes.size(), 1u);
+        EXPECT_EQ(connection.writes[0], r.expected);
+    }
+}
+
 }  // namespace
 }  // namespace ZT

@@ -346,5 +346,24 @@ TEST_F(server_operations, dot_components_are_refused_by_every_mapping_operation)
     EXPECT_FALSE(stdfs::exists(root_ / "renamed"));
 }
 
+TEST_F(server_operations, the_home_itself_is_never_removed_renamed_or_moved) {
+    put("file", "x");
+    const std::vector<std::pair<const char*, std::function<void()>>> operations = {
+        {"remove /", [&] { server_->remove_directory(user, "/"); }},
+        {"remove //", [&] { server_->remove_directory(user, "//"); }},
+        {"delete /", [&] { server_->delete_file(user, "/"); }},
+        {"rename / away", [&] { server_->rename_path(user, "/", "/moved"); }},
+        {"rename // away", [&] { server_->rename_path(user, "//", "/moved"); }},
+        {"rename a file onto /", [&] { server_->rename_path(user, "/file", "/"); }},
+    };
+    for (const auto& [name, operation] : operations) EXPECT_THROW(operation(), denied) << name;
+    EXPECT_EQ(get("file"), "x");
+    EXPECT_FALSE(stdfs::exists(root_ / "moved"));
+    stdfs::remove(root_ / "file");
+    // Empty now, so nothing but the rule keeps it.
+    EXPECT_THROW(server_->remove_directory(user, "/"), denied);
+    EXPECT_TRUE(stdfs::is_directory(root_));
+}
+
 }  // namespace
 }  // namespace ZT
