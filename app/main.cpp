@@ -2,7 +2,7 @@
 // until stopped. A start-up failure is printed as "Critical error: " + message
 // and the process exits with -1.
 #include "app/console_line.h"
-#include "app/server_settings.h"
+#include "config/server_settings.h"
 #include "app/server_urls.h"
 #include "app/stop_handler.h"
 #include "ftp/configured_server.h"

@@ -1,8 +1,14 @@
 // The server that the program runs: accounts from the settings record, files
 // under each account's home directory. Building it starts listening.
+//
+// Ownership and threads: the entry point owns it and the settings record, which
+// must outlive it. Every session calls its operations at the same time from
+// its own worker thread; they only read the settings, which nothing changes
+// after start-up, and work on the file system, which does its own locking. Its
+// destructor stops every session before anything of it goes.
 #pragma once
 
-#include "app/server_settings.h"
+#include "config/server_settings.h"
 #include "ftp/ftp_server.h"
 
 namespace ZT {

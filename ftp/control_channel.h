@@ -1,5 +1,12 @@
-// The control connection's line reader and reply writer. Lines are read one byte
-// at a time so that nothing after the line feed is ever consumed.
+// The control connection's line reader and reply writer. The line reader takes
+// bytes from the stream's read-ahead, never past the line feed of the line it
+// returns, so that the next line (or anything a client sends after it) stays
+// for the next read.
+//
+// Ownership and threads: run_session makes one on the worker thread that serves
+// the connection and uses it from that thread alone; it borrows the connection
+// (or the two streams), which outlive it. The addresses are asked of the system
+// once and kept.
 #pragma once
 
 #include "lib/stream.h"

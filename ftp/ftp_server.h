@@ -16,12 +16,21 @@
 
 namespace ZT {
 
+// Ownership and threads: one server object serves the whole process. The entry
+// point (or a test) owns the most derived object; the accept thread and every
+// worker thread use it until stop_serving has ended them all. Its settings
+// (allow_local_codepage, and whatever a derived server reads) are fixed before
+// listening starts and only read afterwards, so the virtual operations may run
+// on any number of sessions at once without a lock; what changes while sessions
+// run is synchronised where it lives: the session counter is atomic and the
+// passive port claims have their own lock.
 class ftp_server : public tcp_server {
 public:
-    // Read by every session; set once by the configured server.
-    bool allow_local_codepage = false;
+    // Whether sessions may use the local code page with clients that do not ask
+    // for UTF-8.
+    bool local_codepage_allowed() const { return allow_local_codepage; }
     // The passive ports that the sessions' listeners hold.
-    passive_port_claims passive_ports_in_use;
+    passive_port_claims& passive_ports_in_use() { return passive_ports_in_use_; }
 
     // The number of the next logged-in session (the first one gets 1).
     std::uint32_t next_session_number() { return ++session_counter_; }
@@ -78,7 +87,11 @@ protected:
     explicit ftp_server(std::uint32_t concurrency) : tcp_server(concurrency) {}
     ~ftp_server() = default;
 
+    // Set once by a derived server's constructor, before it starts listening.
+    bool allow_local_codepage = false;
+
 private:
+    passive_port_claims passive_ports_in_use_;
     std::atomic<std::uint32_t> session_counter_{0};
 };
 

@@ -14,7 +14,7 @@ ftp_session::ftp_session(ftp_server& server_, control_channel& channel_, std::st
       user(std::move(user_)),
       server(server_),
       session_number(server_.next_session_number()),
-      allow_local_codepage(server_.allow_local_codepage) {}
+      allow_local_codepage(server_.local_codepage_allowed()) {}
 
 std::string ftp_session::decode_argument(const std::string& argument) const {
     if (utf8) {

@@ -1,11 +1,23 @@
 // The state of one logged-in control connection, its command loop, and the
 // conversions of path arguments and listing texts between the client's encoding
-// and UTF-8. A session belongs to one worker thread and is never shared.
+// and UTF-8.
+//
+// Ownership and threads: run_session makes a session on the stack of the worker
+// thread that serves the connection, after login, and it dies with the command
+// loop (a REIN makes a new one). Only that thread ever touches it, so nothing
+// here is locked. The server and the control channel outlive it. Each mutable
+// field has an owner that alone changes it: the command loop owns
+// rein_requested; the data-connection pieces (PASV, PORT and the transfer
+// engine) own passive_port, passive_socket and port_text, which are private to
+// them; the state fields after them belong to the handlers named beside each.
 #pragma once
 
 #include "data/listing_format.h"
+#include "data/passive_port_claims.h"
 #include "ftp/control_channel.h"
+#include "ftp/data_connection.h"
 #include "ftp/ftp_server.h"
+#include "ftp/transfer_engine.h"
 #include "lib/socket_handle.h"
 
 #include <cstdint>
@@ -49,23 +61,40 @@ public:
     void reply(std::string_view text) { channel.send_reply(text); }
     void log(const std::string& message);
 
+    // Whether the command loop ended with REIN, so that a new login follows.
+    bool rein_was_requested() const { return rein_requested; }
+
+private:
+    friend void open_passive_listener(ftp_session&);
+    friend void store_port_address(ftp_session&, const std::string&);
+    friend bool data_connection_prepared(const ftp_session&);
+    friend void transfer_data(ftp_session&, const std::string&, const std::optional<std::string>&,
+                              const data_transfer_body&);
+
     bool rein_requested = false;
     // The argument of the last PORT, as received; empty when none.
     std::string port_text;
+
+public:
     control_channel& channel;
     const std::string user;
-    bool utf8 = false;
-    std::string current_directory = "/";
+    bool utf8 = false;                       // OPTS UTF8
+    std::string current_directory = "/";    // CWD, CDUP
+
     ftp_server& server;
+
+private:
     // The claim on the listener's port, released once the listener is closed
     // (declared first, so that it outlives the listener).
     passive_port_claim passive_port;
     // The listener of the last PASV, closed when none; it serves one transfer.
     socket_handle passive_socket;
-    std::string transfer_type = "I";
-    rename_source rnfr_source;
-    std::uint64_t rest_offset = 0;
-    mlst_fact_set mlst_facts;
+
+public:
+    std::string transfer_type = "I";         // TYPE
+    rename_source rnfr_source;               // RNFR sets it, RNTO takes it
+    std::uint64_t rest_offset = 0;           // REST sets it, RETR and STOR take it
+    mlst_fact_set mlst_facts;                // OPTS MLST
     const std::uint32_t session_number;
     const bool allow_local_codepage;
 };

@@ -78,7 +78,7 @@ void ftp_server::run_session(tcp_socket& connection) {
         ftp_session session(*this, channel, state.user);
         while (session.serve_command()) {
         }
-        if (!session.rein_requested) return;
+        if (!session.rein_was_requested()) return;
     }
 }
 

@@ -4,8 +4,8 @@
 #include "ftp/commands.h"
 #include "ftp/ftp_session.h"
 
-#include "data/data_connection.h"
-#include "data/transfer_engine.h"
+#include "ftp/data_connection.h"
+#include "ftp/transfer_engine.h"
 #include "data/unique_file_name.h"
 #include "fs/file_operations.h"
 #include "lib/errors.h"

@@ -31,7 +31,12 @@ network_address query_address(socket_t socket, Query query) {
     return network_address(buffer, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof buffer));
 }
 
+// Listens that are made to fail on this thread (fail_listens_for_tests).
+thread_local int failing_listens = 0;
+
 }  // namespace
+
+void fail_listens_for_tests(int count) { failing_listens = count; }
 
 socket_handle::~socket_handle() { close(); }
 
@@ -69,7 +74,13 @@ void socket_handle::listen() {
     if (!try_listen()) throw network_error();
 }
 
-bool socket_handle::try_listen() { return ::listen(socket_, SOMAXCONN) == 0; }
+bool socket_handle::try_listen() {
+    if (failing_listens > 0) {
+        --failing_listens;
+        return false;
+    }
+    return ::listen(socket_, SOMAXCONN) == 0;
+}
 
 void socket_handle::set_no_delay() {
     const int on = 1;

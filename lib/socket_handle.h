@@ -1,6 +1,12 @@
 // One system socket and its wait timeout. Every socket the server uses is
 // non-blocking; the only place where a thread blocks on a socket is wait(), which
 // honours both the timeout and the calling thread's abort event.
+//
+// Ownership and threads: a handle owns its socket alone (it moves, it does not
+// copy) and closes it when it goes. One thread uses it at a time: the accept
+// thread its listener, a session's worker its control connection, listener and
+// data connection. The one exception is the server's own listener, which the
+// stopping thread closes once the accept thread has ended.
 #pragma once
 
 #include "lib/network_address.h"
@@ -97,5 +103,10 @@ private:
     socket_t socket_ = invalid_socket;
     double timeout_ = -1.0;
 };
+
+// For tests: the next `count` calls of try_listen (and listen) on the calling
+// thread fail without asking the system, as a listen on a port that another
+// socket took between bind and listen does. Not for production use.
+void fail_listens_for_tests(int count);
 
 }  // namespace ZT

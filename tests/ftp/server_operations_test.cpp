@@ -1,7 +1,7 @@
 #include "ftp/configured_server.h"
 
-#include "app/ini_file.h"
-#include "app/server_settings.h"
+#include "config/ini_file.h"
+#include "config/server_settings.h"
 #include "lib/errors.h"
 #include "lib/network_session.h"
 #include "lib/tcp_socket.h"

@@ -17,8 +17,8 @@
 // address. So no file is ever read or written through a data connection, and
 // the login dialogue (with its 5-second pause after a wrong user name) is not
 // part of this target.
-#include "app/ini_file.h"
-#include "app/server_settings.h"
+#include "config/ini_file.h"
+#include "config/server_settings.h"
 #include "fs/virtual_path.h"
 #include "ftp/configured_server.h"
 #include "ftp/ftp_session.h"

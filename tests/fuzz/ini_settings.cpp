@@ -3,8 +3,8 @@
 // either fails with one of its known messages or gives a record whose account
 // queries agree with its accounts, whose passive list is in normal form, and
 // which survives being written out as INI text and read back.
-#include "app/ini_file.h"
-#include "app/server_settings.h"
+#include "config/ini_file.h"
+#include "config/server_settings.h"
 #include "fuzz_support.h"
 #include "lib/errors.h"
 #include "lib/text.h"

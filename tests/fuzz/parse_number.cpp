@@ -3,7 +3,7 @@
 // their value, or overflow exactly when the value is past the type's largest;
 // any other byte gives invalid_input (or overflow when the digits before it are
 // already too many); nothing else is ever thrown.
-#include "app/ini_file.h"
+#include "config/ini_file.h"
 #include "fuzz_support.h"
 #include "lib/errors.h"
 #include "lib/text.h"

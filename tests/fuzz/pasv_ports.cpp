@@ -4,7 +4,7 @@
 // a <= b. A valid value gives containers in normal form that cover exactly the
 // ports the tokens name; an invalid one fails with the fixed message and leaves
 // both containers as they were.
-#include "app/server_settings.h"
+#include "config/server_settings.h"
 #include "fuzz_support.h"
 #include "lib/text.h"
 

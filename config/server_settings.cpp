@@ -1,8 +1,6 @@
-#include "app/server_settings.h"
+#include "config/server_settings.h"
 
-#include "app/config_search.h"
-#include "app/console_line.h"
-#include "app/ini_file.h"
+#include "config/ini_file.h"
 #include "lib/errors.h"
 
 #include <iterator>
@@ -87,12 +85,6 @@ void parse_pasv_ports(const std::string& value, std::set<std::uint32_t>& ports,
     }
     ports.swap(new_ports);
     ranges.swap(new_ranges);
-}
-
-server_settings::server_settings(int argc_, const char* const* argv_) : argc(argc_), argv(argv_) {
-    const std::string path = find_config_path(argc, argv);
-    console_line("Attempting to load config from: ") << path;
-    apply(load_ini_file(path));
 }
 
 server_settings::server_settings(const ini_file& ini) { apply(ini); }

@@ -1,4 +1,4 @@
-#include "app/ini_file.h"
+#include "config/ini_file.h"
 
 #include "fs/native_file.h"
 #include "lib/errors.h"

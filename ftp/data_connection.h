@@ -12,7 +12,8 @@ class ftp_session;
 // Binds a new passive listener on the address the client reached, trying the
 // configured ports in order, and sends the 227 reply; "503 Internal Error" when
 // no port can be bound (no listener stays open then). An unresolvable passive
-// address, a failed listen or a control connection that is not IPv4 throw.
+// address, a failure to read the listener's address or a control connection
+// that is not IPv4 throw.
 void open_passive_listener(ftp_session& session);
 
 // Closes any passive listener, stores the argument unchecked as the PORT text

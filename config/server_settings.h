@@ -21,6 +21,8 @@ class server_settings {
 public:
     // Finds the configuration file (find_config_path over the arguments), prints
     // its path, loads it and applies it over the defaults; throws on any error.
+    // Defined with the entry point (app/settings_from_command_line.cpp), which
+    // owns the configuration search and the console.
     server_settings(int argc, const char* const* argv);
     // The defaults with an already parsed configuration applied over them; the
     // same rules and errors as above, without any file.

@@ -16,10 +16,6 @@ class ftp_session;
 // Does the reading or writing of one transfer on the open data connection.
 using data_transfer_body = std::function<void(tcp_socket& data)>;
 
-// Wait limit of the data connection: connecting, each send, each receive (an
-// upload raises it to 60 seconds).
-constexpr double data_wait_seconds = 30.0;
-
 // Whether the next transfer has a data connection to use.
 bool data_connection_prepared(const ftp_session& session);
 

@@ -1,6 +1,6 @@
-#include "app/server_settings.h"
+#include "config/server_settings.h"
 
-#include "app/ini_file.h"
+#include "config/ini_file.h"
 #include "lib/errors.h"
 
 #include <gtest/gtest.h>

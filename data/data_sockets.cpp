@@ -1,0 +1,126 @@
+#include "data/data_sockets.h"
+
+#include "data/passive_mode.h"
+#include "lib/errors.h"
+#include "lib/text.h"
+
+#include <chrono>
+#include <stdexcept>
+
+namespace ZT {
+
+namespace {
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A new listener, not yet bound. Fails with network_error (no socket can be made).
+void open_listener(socket_handle& listener) {
+    listener.open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    listener.set_timeout(passive_wait_seconds);
+    listener.set_nonblocking();
+    // A port whose last data connection lingers in TIME_WAIT serves again at
+    // once (on Windows binding rules allow this already).
+    listener.allow_rebinding();
+}
+
+// Binds the listener to the address and starts listening; false when the port
+// is taken. The listen belongs to the attempt: with rebinding allowed, two
+// sockets can bind one port at the same moment and only the first to listen
+// keeps it, so the other must go on to the next port like any taken one. A
+// socket whose bind failed serves the next attempt; one that bound does not.
+bool start_listening(socket_handle& listener, const network_address& address) {
+    try {
+        if (!listener.is_open()) open_listener(listener);
+    } catch (const network_error&) {
+        listener.close();
+        return false;
+    }
+    if (!listener.try_bind(address)) return false;
+    if (listener.try_listen()) return true;
+    listener.close();
+    return false;
+}
+
+// Whether the connection's peer has the given IPv4 address; a connection
+// already gone has no peer worth serving.
+bool comes_from(const tcp_socket& data, std::uint32_t address) {
+    try {
+        return data.handle().peer_address().ipv4() == address;
+    } catch (const network_error&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+std::optional<network_address> listen_on_passive_port(socket_handle& listener, passive_port_claim& claim,
+                                                      passive_port_claims& claims, network_address address,
+                                                      const passive_port_source& next_port) {
+    listener.close();
+    claim.release();
+    for (int previous = -1;;) {
+        const int port = next_port(previous);
+        if (port >= 0) address.set_port(static_cast<std::uint16_t>(port));  // invalid_input unless IPv4
+        // A port that another session of this server listens on is passed over
+        // without a system call; the system decides about every other one.
+        const bool claimed = port > 0 && claim.claim(claims, static_cast<std::uint16_t>(port));
+        if ((port == 0 || claimed) && start_listening(listener, address)) break;
+        claim.release();
+        if (port <= 0) {
+            // No port left, or the system could not give one.
+            listener.close();
+            return std::nullopt;
+        }
+        previous = port;  // taken: try the next port
+    }
+    try {
+        return listener.local_address();  // the port the system chose for port 0
+    } catch (...) {
+        listener.close();
+        claim.release();
+        throw;
+    }
+}
+
+tcp_socket accept_data_connection(socket_handle& listener, std::uint32_t client) {
+    const double limit = listener.timeout();
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const double left = limit < 0 ? -1.0 : limit - seconds_since(start);
+        if (limit >= 0 && left <= 0) throw network_error_timeout();
+        if (listener.try_wait(true, false, left) == 0) throw network_error_timeout();
+        const socket_t accepted = listener.accept_pending();
+        if (accepted == invalid_socket) continue;  // it went away before the accept
+        tcp_socket data(accepted);
+        if (comes_from(data, client)) {
+            listener.close();
+            return data;
+        }
+    }
+}
+
+void connect_data_connection(const std::string& port_text, const network_address& client, tcp_socket& data) {
+    address_text target;
+    try {
+        target = parse_port_argument(port_text);
+    } catch (const std::exception&) {
+        throw std::runtime_error("Invalid PORT syntax");
+    }
+    std::uint64_t port = 0;
+    try {
+        port = parse_uint64(target.port);
+    } catch (const std::exception&) {
+        throw network_error_connect();
+    }
+    network_address address = client;
+    // The host is compared as a number, so "127,000,0,1" names 127.0.0.1 too.
+    const std::optional<std::uint32_t> host = parse_ipv4_host(target.host);
+    if (!host || *host != address.ipv4() || port == 0 || port > 0xFFFF) throw network_error_connect();
+    address.set_port(static_cast<std::uint16_t>(port));
+    data.set_timeout(data_wait_seconds);
+    connect_to_any(data, {address_info{0, AF_INET, SOCK_STREAM, IPPROTO_TCP, address}});
+}
+
+}  // namespace ZT

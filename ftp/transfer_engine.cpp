@@ -1,0 +1,60 @@
+#include "ftp/transfer_engine.h"
+
+#include "data/data_sockets.h"
+#include "ftp/ftp_session.h"
+#include "lib/errors.h"
+
+namespace ZT {
+
+namespace {
+
+// Shuts both directions down and closes (close does both).
+void close_data_connection(tcp_socket& data) { data.close(); }
+
+}  // namespace
+
+bool data_connection_prepared(const ftp_session& session) {
+    return session.passive_socket.is_open() || !session.port_text.empty();
+}
+
+void transfer_data(ftp_session& session, const std::string& name, const std::optional<std::string>& first_reply,
+                   const data_transfer_body& body) {
+    if (!data_connection_prepared(session)) {
+        session.reply("503 Internal Error");
+        return;
+    }
+    // The client's address is read before the transfer starts: a client that
+    // drops its control connection once the transfer is under way still gets
+    // its data.
+    const network_address client_address = session.channel.peer_address();
+    session.reply(first_reply ? *first_reply
+                              : "150 Opening " + std::string(session.transfer_type == "A" ? "ASCII" : "BINARY") +
+                                    " mode data connection for " + name);
+
+    if (session.passive_socket.is_open()) {
+        tcp_socket data = accept_data_connection(session.passive_socket, client_address.ipv4());
+        session.passive_port.release();
+        data.set_timeout(data_wait_seconds);
+        try {
+            body(data);
+        } catch (const file_not_found&) {
+            close_data_connection(data);
+            session.reply("550 No such file or directory");
+            return;
+        } catch (const file_access_error&) {
+            close_data_connection(data);
+            session.reply("550 Access denied");
+            return;
+        }
+        close_data_connection(data);
+    } else {
+        tcp_socket data;
+        connect_data_connection(session.port_text, client_address, data);
+        body(data);
+        close_data_connection(data);
+        session.port_text.clear();
+    }
+    session.reply("226 Transfer complete");
+}
+
+}  // namespace ZT
