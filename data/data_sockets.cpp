@@ -1,10 +1,12 @@
 #include "data/data_sockets.h"
 
 #include "data/passive_mode.h"
+#include "lib/ephemeral_ports.h"
 #include "lib/errors.h"
 #include "lib/text.h"
 
 #include <chrono>
+#include <random>
 #include <stdexcept>
 
 namespace ZT {
@@ -43,6 +45,36 @@ bool start_listening(socket_handle& listener, const network_address& address) {
     return false;
 }
 
+// Ports of the system's ephemeral range tried at random before the system is
+// left to choose.
+constexpr int random_port_attempts = 16;
+
+// Where no passive ports are configured: a port of the system's ephemeral
+// range picked at random and bound explicitly, the kind of port the system
+// would have given. The system's own search for port 0 passes over every port
+// that holds a socket in TIME_WAIT, and each download leaves one behind (the
+// server closes first), so under many short transfers each search scans
+// thousands of ports; an explicit bind with rebinding allowed pays nothing for
+// them. False (nothing open, nothing claimed) when the system names no range or
+// no try succeeds.
+bool listen_on_random_port(socket_handle& listener, passive_port_claim& claim, passive_port_claims& claims,
+                           network_address& address) {
+    const std::optional<ephemeral_port_range>& range = system_ephemeral_ports();
+    if (!range) return false;
+    thread_local std::minstd_rand random(std::random_device{}());
+    std::uniform_int_distribution<std::uint32_t> pick(range->first, range->last);
+    for (int attempt = 0; attempt < random_port_attempts; ++attempt) {
+        const auto port = static_cast<std::uint16_t>(pick(random));
+        if (!range->offers(port)) continue;
+        address.set_port(port);  // invalid_input unless IPv4
+        if (!claim.claim(claims, port)) continue;  // another session listens there
+        if (start_listening(listener, address)) return true;
+        claim.release();
+    }
+    listener.close();
+    return false;
+}
+
 // Whether the connection's peer has the given IPv4 address; a connection
 // already gone has no peer worth serving.
 bool comes_from(const tcp_socket& data, std::uint32_t address) {
@@ -62,6 +94,7 @@ std::optional<network_address> listen_on_passive_port(socket_handle& listener, p
     claim.release();
     for (int previous = -1;;) {
         const int port = next_port(previous);
+        if (port == 0 && listen_on_random_port(listener, claim, claims, address)) break;
         if (port >= 0) address.set_port(static_cast<std::uint16_t>(port));  // invalid_input unless IPv4
         // A port that another session of this server listens on is passed over
         // without a system call; the system decides about every other one.

@@ -29,7 +29,9 @@ using passive_port_source = std::function<int(int previous)>;
 
 // Closes any listener and claim held, then opens `listener` (non-blocking,
 // passive_wait_seconds) on `address` with the first port from `next_port` that
-// can be bound and listened on, and holds it in `claim`. A port that another
+// can be bound and listened on, and holds it in `claim`. Port 0 (the system's
+// choice) is first tried as a few random ports of the system's ephemeral range,
+// bound explicitly, where the system names one (see lib/ephemeral_ports.h). A port that another
 // listener of `claims` holds is passed over without a system call; a port the
 // system refuses, at the bind or at the listen, is busy like a claimed one.
 // Returns the listener's own address (with the port the system chose for 0), or

@@ -1,4 +1,5 @@
 #include "data/data_sockets.h"
+#include "lib/ephemeral_ports.h"
 #include "lib/errors.h"
 #include "lib/network_session.h"
 
@@ -92,10 +93,10 @@ TEST_F(passive_listener, nothing_stays_open_or_claimed_when_no_port_is_left) {
     EXPECT_FALSE(listener_.is_open());
     EXPECT_TRUE(claims_.try_claim(refused_at_listen));
 
-    // Port 0 is the system's choice; when the system cannot give one, there is no
-    // next port to try.
+    // Port 0 is the system's choice; when the system cannot give one (nor any of
+    // the random ports tried first), there is no next port to try.
     port_list system_choice({0});
-    fail_listens_for_tests(1);
+    fail_listens_for_tests(1000);
     EXPECT_FALSE(listen_on_passive_port(listener_, claim_, claims_, loopback(0), system_choice.source()));
     fail_listens_for_tests(0);
     EXPECT_EQ(system_choice.asked, (std::vector<int>{-1}));
@@ -105,6 +106,19 @@ TEST_F(passive_listener, nothing_stays_open_or_claimed_when_no_port_is_left) {
     const auto bound = listen_on_passive_port(listener_, claim_, claims_, loopback(0), again.source());
     ASSERT_TRUE(bound);
     EXPECT_NE(bound->port(), 0);
+}
+
+TEST_F(passive_listener, the_systems_choice_is_a_claimed_port_of_its_ephemeral_range) {
+    const std::optional<ephemeral_port_range>& range = system_ephemeral_ports();
+    for (int round = 0; round < 20; ++round) {
+        port_list system_choice({0});
+        const auto bound = listen_on_passive_port(listener_, claim_, claims_, loopback(0), system_choice.source());
+        ASSERT_TRUE(bound);
+        if (!range) continue;  // the system picks, as it likes
+        EXPECT_TRUE(range->offers(bound->port())) << bound->port();
+        // Picked by the server, so held against the other sessions.
+        EXPECT_FALSE(claims_.try_claim(bound->port()));
+    }
 }
 
 TEST_F(passive_listener, a_new_listener_replaces_the_last_one_and_its_claim) {
