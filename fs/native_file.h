@@ -59,13 +59,9 @@ public:
     std::size_t read(void* buffer, std::size_t count) override;
     void write(const void* buffer, std::size_t count) override;
 
-    // Always true: a file can be positioned.
-    virtual bool is_seekable() const { return true; }
     virtual void seek(std::uint64_t position);
     virtual std::uint64_t tell();
     virtual std::uint64_t size();
-    // Reserved: takes a length, does nothing and answers false.
-    virtual bool reserve(std::uint64_t) { return false; }
     // Cuts (or extends) the file at `position`; the current position is kept.
     virtual void set_end_of_file(std::uint64_t position);
 
