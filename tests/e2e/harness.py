@@ -54,6 +54,47 @@ def config_text(config=None, users=()):
     return "\r\n".join(lines) + "\r\n"
 
 
+def make_tree(base, tree):
+    """Makes the files and folders of tree under base: tree maps a relative path
+    to file bytes, or to None for a folder."""
+    for rel, content in tree.items():
+        path = os.path.join(base, rel)
+        if content is None:
+            os.makedirs(path, exist_ok=True)
+        else:
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(content)
+
+
+def read_tree(base, file_value=bytes):
+    """Every entry under base, as make_tree takes it: relative path -> None for a
+    folder, file_value(bytes) for a file (its bytes by default)."""
+    found = {}
+    for folder, dirs, files in os.walk(base):
+        for name in dirs:
+            found[os.path.relpath(os.path.join(folder, name), base)] = None
+        for name in files:
+            with open(os.path.join(folder, name), "rb") as f:
+                found[os.path.relpath(os.path.join(folder, name), base)] = file_value(f.read())
+    return found
+
+
+def read_file(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def wait_until(predicate, timeout=10.0):
+    """True as soon as predicate() holds; False when it still fails after timeout."""
+    deadline = time.monotonic() + timeout
+    while not predicate():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.01)
+    return True
+
+
 class output_reader:
     """Collects a pipe's lines on a thread so that reads can wait with a bound."""
 

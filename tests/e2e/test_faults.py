@@ -16,8 +16,8 @@ import time
 import unittest
 
 import harness
-from harness import enter_passive, finish_data, reset_close, start_transfer, transfer
-from test_transfers import COMPLETE, F25, NOOP_OK, data_server, opening, read_file, wait_until
+from harness import enter_passive, finish_data, read_file, reset_close, start_transfer, transfer, wait_until
+from test_transfers import COMPLETE, F25, NOOP_OK, data_server, opening
 
 MID = 32 << 20  # sparse files: their size costs no disk
 BIG = 1 << 30
