@@ -38,24 +38,14 @@ def mlst(path, facts):
     return ("250-Start of list for " + path, " " + facts + " " + path, "250 End of list")
 
 
-class commands(unittest.TestCase):
+class commands(harness.shared_server_case):
     """One server for the class. "demo" may write, "reader" may not; both share
     one home, in which every test works in its own folder."""
 
     @classmethod
-    def setUpClass(cls):
-        cls.server = harness.server()
-        cls.root = cls.server.home()
-        home = harness.native_path(cls.root)
-        cls.server.rewrite_config(users=[
-            {"name": "demo", "password": "secret", "home": home, "can-write": "yes"},
-            {"name": "reader", "password": "read", "home": home, "can-write": "no"},
-        ])
-        cls.server.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
+    def prepare_server(cls, s):
+        cls.root = s.home()
+        return [harness.demo_account(cls.root), harness.reader_account(cls.root)]
 
     def folder(self, name, tree):
         base = os.path.join(self.root, name)

@@ -117,7 +117,7 @@ class own_servers(unittest.TestCase, others_go_on):
             config["concurrency"] = str(concurrency)
         users = None
         if home is not None:
-            users = [{"name": "demo", "password": "secret", "home": harness.native_path(home), "can-write": "yes"}]
+            users = [harness.demo_account(home)]
         self.server = harness.server(config=config, users=users, homes=("demo",) if home is None else ())
         self.addCleanup(self.server.__exit__, None, None, None)
         self.home = home or self.server.home()

@@ -9,7 +9,6 @@ import random
 import re
 import shutil
 import subprocess
-import tempfile
 import unittest
 
 import harness
@@ -42,7 +41,7 @@ def sha256_hex(data):
     return hashlib.sha256(data).hexdigest()
 
 
-class lftp_client(unittest.TestCase):
+class lftp_client(harness.shared_server_case):
     @classmethod
     def setUpClass(cls):
         if LFTP is None:
@@ -50,14 +49,14 @@ class lftp_client(unittest.TestCase):
             if os.environ.get("CI") == "true":
                 raise AssertionError(message + ": CI must run these tests")
             raise unittest.SkipTest(message)
-        cls.server = harness.server()
-        cls.server.__enter__()
-        cls.local = tempfile.mkdtemp(prefix="tarvex-lftp-")
+        super().setUpClass()
 
     @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
-        shutil.rmtree(cls.local, ignore_errors=True)
+    def prepare_server(cls, s):
+        # lftp's own folder, beside the home and out of the server's reach.
+        cls.local = os.path.join(s.root, "lftp")
+        os.makedirs(cls.local)
+        return super().prepare_server(s)
 
     def lftp(self, passive_mode, *commands):
         """Runs lftp with commands after logging in; returns its debug log. Any

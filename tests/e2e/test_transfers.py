@@ -46,23 +46,13 @@ def nothing_connects(listener, timeout=0.5):
     return not select.select([listener], [], [], timeout)[0]
 
 
-class data_server(unittest.TestCase):
+class data_server(harness.shared_server_case):
     """One server per class: "demo" may write, "reader" may not, both in one home.
     Every test works in a folder of its own, named after the test."""
 
     @classmethod
-    def setUpClass(cls):
-        cls.server = harness.server()
-        home = harness.native_path(cls.server.home())
-        cls.server.rewrite_config(users=[
-            {"name": "demo", "password": "secret", "home": home, "can-write": "yes"},
-            {"name": "reader", "password": "read", "home": home, "can-write": "no"},
-        ])
-        cls.server.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
+    def prepare_server(cls, s):
+        return [harness.demo_account(s.home()), harness.reader_account(s.home())]
 
     def workspace(self, files=None, user="demo", password="secret"):
         """Makes the test's folder from files (name: bytes, or None for a folder;
