@@ -2,12 +2,11 @@
 
 #include "lib/errors.h"
 
+#include "file_support.h"
+
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <random>
 
 namespace ZT {
 namespace {
@@ -163,28 +162,13 @@ TEST(ini_file_values, parse_bool_words) {
     }
 }
 
-// A fresh folder under the system's temporary folder, removed with its contents.
-class ini_file_load : public ::testing::Test {
+// A scratch folder for each test, to load files from.
+class ini_file_load : public test::scratch_test {
 protected:
-    void SetUp() override {
-        std::mt19937_64 random(std::random_device{}() ^
-                               static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-        do {
-            folder_ = std::filesystem::temp_directory_path() / ("tarvex-ini-" + std::to_string(random()));
-        } while (!std::filesystem::create_directory(folder_));
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-
+    // Writes a file into the scratch folder; returns its path.
     std::string write(const std::string& name, const std::string& bytes) {
-        const std::filesystem::path path = folder_ / name;
-        std::ofstream out(path, std::ios::binary);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        EXPECT_TRUE(out) << path.string();
-        return path.string();
+        put(name, bytes);
+        return at(name);
     }
 
     // A file of exactly `size` bytes whose last entry sits at its very end.
@@ -194,8 +178,6 @@ protected:
         std::string bytes = head + std::string(size - head.size() - tail.size(), ' ') + tail;
         return write(name, bytes);
     }
-
-    std::filesystem::path folder_;
 };
 
 TEST_F(ini_file_load, reads_and_parses_a_file) {
@@ -219,8 +201,8 @@ TEST_F(ini_file_load, size_limit_is_16_mib) {
 }
 
 TEST_F(ini_file_load, missing_file_or_folder_throws_file_not_found) {
-    EXPECT_THROW(load_ini_file((folder_ / "absent.ini").string()), file_not_found);
-    EXPECT_THROW(load_ini_file((folder_ / "no-folder" / "Config.ini").string()), file_not_found);
+    EXPECT_THROW(load_ini_file((root_ / "absent.ini").string()), file_not_found);
+    EXPECT_THROW(load_ini_file((root_ / "no-folder" / "Config.ini").string()), file_not_found);
 }
 
 }  // namespace

@@ -3,12 +3,10 @@
 #include "config/ini_file.h"
 #include "lib/errors.h"
 
+#include "file_support.h"
+
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <stdexcept>
 
 namespace ZT {
@@ -219,23 +217,11 @@ TEST(server_settings_users, account_queries) {
 }
 
 // Loading through the command line: "-config" names a file in a scratch folder.
-TEST(server_settings_file, loads_the_file_named_by_the_first_config_argument) {
-    std::mt19937_64 random(std::random_device{}() ^
-                           static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("tarvex-settings-" + std::to_string(random()) + ".ini");
-    struct remove_at_end {
-        std::filesystem::path path;
-        ~remove_at_end() {
-            std::error_code ignored;
-            std::filesystem::remove(path, ignored);
-        }
-    } cleanup{path};
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << "[config]\r\nlisten-port=2121\r\n[user]\r\nname=demo\r\nhome=/d\r\n";
-    }
-    const std::string text = path.string();
+using server_settings_file = test::scratch_test;
+
+TEST_F(server_settings_file, loads_the_file_named_by_the_first_config_argument) {
+    put("Config.ini", "[config]\r\nlisten-port=2121\r\n[user]\r\nname=demo\r\nhome=/d\r\n");
+    const std::string text = at("Config.ini");
     const char* argv[] = {"tarvex", "-config", text.c_str(), "-config", "elsewhere.ini"};
     const server_settings settings(5, argv);
     EXPECT_EQ(settings.listen_port, 2121u);

@@ -54,6 +54,57 @@ def config_text(config=None, users=()):
     return "\r\n".join(lines) + "\r\n"
 
 
+def demo_account(home):
+    """The [user] section of "demo", password "secret", who may write in home."""
+    return {"name": "demo", "password": "secret", "home": native_path(home), "can-write": "yes"}
+
+
+def reader_account(home):
+    """The [user] section of "reader", password "read", who may only read in home."""
+    return {"name": "reader", "password": "read", "home": native_path(home), "can-write": "no"}
+
+
+def make_tree(base, tree):
+    """Makes the files and folders of tree under base: tree maps a relative path
+    to file bytes, or to None for a folder."""
+    for rel, content in tree.items():
+        path = os.path.join(base, rel)
+        if content is None:
+            os.makedirs(path, exist_ok=True)
+        else:
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(content)
+
+
+def read_tree(base, file_value=bytes):
+    """Every entry under base, as make_tree takes it: relative path -> None for a
+    folder, file_value(bytes) for a file (its bytes by default)."""
+    found = {}
+    for folder, dirs, files in os.walk(base):
+        for name in dirs:
+            found[os.path.relpath(os.path.join(folder, name), base)] = None
+        for name in files:
+            with open(os.path.join(folder, name), "rb") as f:
+                found[os.path.relpath(os.path.join(folder, name), base)] = file_value(f.read())
+    return found
+
+
+def read_file(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def wait_until(predicate, timeout=10.0):
+    """True as soon as predicate() holds; False when it still fails after timeout."""
+    deadline = time.monotonic() + timeout
+    while not predicate():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.01)
+    return True
+
+
 class output_reader:
     """Collects a pipe's lines on a thread so that reads can wait with a bound."""
 
@@ -122,7 +173,7 @@ class server:
         if config is None:
             config = {"listen-address": "127.0.0.1", "listen-port": "0"}
         if users is None:
-            users = [{"name": "demo", "password": "secret", "home": native_path(self.homes["demo"]), "can-write": "yes"}]
+            users = [demo_account(self.homes["demo"])]
         self.config_path = os.path.join(self.root, "Config.ini")
         with open(self.config_path, "w", encoding="utf-8", newline="") as f:
             f.write(config_text(config, users))
@@ -214,6 +265,54 @@ class server:
             c.close()
             raise
         return c
+
+
+class shared_server_case(unittest.TestCase):
+    """A test class whose tests share one server, started in setUpClass and
+    stopped in tearDownClass. server_homes names the home-<name> folders made in
+    the scratch folder; prepare_server fills that folder and returns the
+    accounts. A start that fails partway stops what it started."""
+
+    server_homes = ("demo",)
+
+    @classmethod
+    def prepare_server(cls, s):
+        """Runs before s starts: may fill the scratch folder s.root, and returns the
+        [user] sections of Config.ini. By default "demo" on home-demo."""
+        return [demo_account(s.home())]
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.server = server(users=[], homes=cls.server_homes)
+        try:
+            cls.server.rewrite_config(users=cls.prepare_server(cls.server))
+            cls.server.start()
+        except BaseException:
+            cls.server.stop()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        super().tearDownClass()
+
+
+class confined_home_case(shared_server_case):
+    """A shared server whose one account, "demo" (who may write), has the folder
+    "home" of the scratch folder, among what scratch_tree (make_tree's form)
+    makes there, inside the home and beside it. cls.root is the scratch folder
+    and cls.home the home."""
+
+    server_homes = ()
+    scratch_tree = {}
+
+    @classmethod
+    def prepare_server(cls, s):
+        cls.root = s.root
+        cls.home = os.path.join(s.root, "home")
+        make_tree(s.root, dict(cls.scratch_tree, home=None))
+        return [demo_account(cls.home)]
 
 
 class control_connection:

@@ -10,7 +10,7 @@ import subprocess
 import unittest
 
 import harness
-from harness import run_rows
+from harness import make_tree, read_tree, run_rows
 
 CLOSED = None  # the server ends the session without a reply
 DATED = calendar.timegm((2024, 3, 5, 7, 8, 9))  # 5 March 2024 07:08:09 UTC
@@ -38,48 +38,14 @@ def mlst(path, facts):
     return ("250-Start of list for " + path, " " + facts + " " + path, "250 End of list")
 
 
-def make_tree(base, tree):
-    """tree maps a relative path to file bytes, or to None for a directory."""
-    for rel, content in tree.items():
-        path = os.path.join(base, rel)
-        if content is None:
-            os.makedirs(path, exist_ok=True)
-        else:
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as f:
-                f.write(content)
-
-
-def snapshot(base):
-    """Every entry under base with its kind and bytes, to prove that nothing changed."""
-    found = {}
-    for folder, dirs, files in os.walk(base):
-        for name in dirs:
-            found[os.path.relpath(os.path.join(folder, name), base)] = None
-        for name in files:
-            with open(os.path.join(folder, name), "rb") as f:
-                found[os.path.relpath(os.path.join(folder, name), base)] = f.read()
-    return found
-
-
-class commands(unittest.TestCase):
+class commands(harness.shared_server_case):
     """One server for the class. "demo" may write, "reader" may not; both share
     one home, in which every test works in its own folder."""
 
     @classmethod
-    def setUpClass(cls):
-        cls.server = harness.server()
-        cls.root = cls.server.home()
-        home = harness.native_path(cls.root)
-        cls.server.rewrite_config(users=[
-            {"name": "demo", "password": "secret", "home": home, "can-write": "yes"},
-            {"name": "reader", "password": "read", "home": home, "can-write": "no"},
-        ])
-        cls.server.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
+    def prepare_server(cls, s):
+        cls.root = s.home()
+        return [harness.demo_account(cls.root), harness.reader_account(cls.root)]
 
     def folder(self, name, tree):
         base = os.path.join(self.root, name)
@@ -236,12 +202,12 @@ class commands(unittest.TestCase):
             ("RNFR file.txt", FILE_READY),
             ("RNTO /w/full/moved.txt", RENAMED),
         ], cwd="/w")
-        self.assertEqual(snapshot(base), {"full": None, "full/inner.txt": b"i", "full/made": None,
-                                          "full/moved.txt": b"f", "emptied": None})
+        self.assertEqual(read_tree(base), {"full": None, "full/inner.txt": b"i", "full/made": None,
+                                           "full/moved.txt": b"f", "emptied": None})
 
     def test_file_commands_on_a_read_only_account(self):
         base = self.folder("r", {"file.txt": b"f", "dir": None})
-        before = snapshot(base)
+        before = read_tree(base)
         self.rows([
             ("DELE file.txt", DENIED),
             ("DELE missing.txt", DENIED),
@@ -256,7 +222,7 @@ class commands(unittest.TestCase):
             ("SIZE file.txt", "213 1"),  # reading needs no permission
             ("CWD dir", OK_CWD),
         ], user="reader", cwd="/r")
-        self.assertEqual(snapshot(base), before)
+        self.assertEqual(read_tree(base), before)
 
     def test_names_that_are_not_allowed(self):
         base = self.folder("n", {"f.txt": b"f", "d": None, "sub": None})
@@ -275,8 +241,8 @@ class commands(unittest.TestCase):
         rows += [("RNTO " + name, NOT_ALLOWED) for name in refused]  # each keeps the source pending
         rows += [("RNTO g.txt", RENAMED), ("RNFR d", DIR_READY), ("RNTO e.", NOT_ALLOWED), ("RNTO e", RENAMED)]
         self.rows(rows, cwd="/n")
-        self.assertEqual(snapshot(base), {"g.txt": b"f", "e": None, "sub": None, "sub/new": None,
-                                          "sub/new2": None, "console": None, "Auxiliary": None})
+        self.assertEqual(read_tree(base), {"g.txt": b"f", "e": None, "sub": None, "sub/new": None,
+                                           "sub/new2": None, "console": None, "Auxiliary": None})
 
     def test_rename_state(self):
         base = self.folder("rn", {"x.txt": b"x", "a.txt": b"a", "c.txt": b"c", "b.txt": b"old b"})
@@ -299,7 +265,7 @@ class commands(unittest.TestCase):
             ("RNFR z.txt", FILE_READY),
             ("RNTO b.txt", RENAMED),  # replaces the existing file
         ], cwd="/rn")
-        self.assertEqual(snapshot(base), {"aa.txt": b"a", "b.txt": b"x", "c.txt": b"c"})
+        self.assertEqual(read_tree(base), {"aa.txt": b"a", "b.txt": b"x", "c.txt": b"c"})
 
     def test_invalid_utf8_arguments(self):
         base = self.folder("u8", {"a.txt": b"a", "\u00ff": b"ff!"})
@@ -324,7 +290,7 @@ class commands(unittest.TestCase):
             (b"SIZE \xff", "213 3"),
             (b"MKD \xff\xfe", created("/u8/\u00ff\u00fe")),
         ], prelude=utf8_on)
-        self.assertEqual(snapshot(base), {"b.txt": b"a", "\u00ff": b"ff!", "\u00ff\u00fe": None})
+        self.assertEqual(read_tree(base), {"b.txt": b"a", "\u00ff": b"ff!", "\u00ff\u00fe": None})
 
     def test_percent_escapes_for_non_ascii_names(self):
         base = self.folder("pct", {"caf\u00e9.txt": b"cafe", "100%.txt": b"100"})
@@ -393,7 +359,7 @@ class commands(unittest.TestCase):
             self.assertTrue(ftp.quit().startswith("221 "))
         finally:
             ftp.close()
-        self.assertEqual(snapshot(base), {})
+        self.assertEqual(read_tree(base), {})
 
 
 def set_hidden_attribute(path):

@@ -11,8 +11,8 @@ import time
 import unittest
 
 import harness
-from harness import transfer
-from test_transfers import COMPLETE, F25, data_server, opening, read_file, restarting
+from harness import read_file, transfer
+from test_transfers import COMPLETE, F25, data_server, opening, restarting
 
 SIZES = (0, 1, 131071, 131072, 131073)
 BIG = 256 << 20

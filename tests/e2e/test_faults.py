@@ -16,8 +16,8 @@ import time
 import unittest
 
 import harness
-from harness import enter_passive, finish_data, reset_close, start_transfer, transfer
-from test_transfers import COMPLETE, F25, NOOP_OK, data_server, opening, read_file, wait_until
+from harness import enter_passive, finish_data, read_file, reset_close, start_transfer, transfer, wait_until
+from test_transfers import COMPLETE, F25, NOOP_OK, data_server, opening
 
 MID = 32 << 20  # sparse files: their size costs no disk
 BIG = 1 << 30
@@ -117,7 +117,7 @@ class own_servers(unittest.TestCase, others_go_on):
             config["concurrency"] = str(concurrency)
         users = None
         if home is not None:
-            users = [{"name": "demo", "password": "secret", "home": harness.native_path(home), "can-write": "yes"}]
+            users = [harness.demo_account(home)]
         self.server = harness.server(config=config, users=users, homes=("demo",) if home is None else ())
         self.addCleanup(self.server.__exit__, None, None, None)
         self.home = home or self.server.home()

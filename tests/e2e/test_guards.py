@@ -2,7 +2,6 @@
 concurrent appends, the account's home itself, replies that a path tries to
 split, and PORT hosts written in other decimal forms."""
 import os
-import time
 import unittest
 
 import harness
@@ -10,12 +9,8 @@ import harness
 
 def wait_for_size(path, size, timeout=30.0):
     """Waits until the file has exactly size bytes; AssertionError when it does not in time."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if os.path.getsize(path) == size:
-            return
-        time.sleep(0.01)
-    raise AssertionError("%s has %d bytes, not %d" % (path, os.path.getsize(path), size))
+    if not harness.wait_until(lambda: os.path.getsize(path) == size, timeout):
+        raise AssertionError("%s has %d bytes, not %d" % (path, os.path.getsize(path), size))
 
 
 def reply_bytes(connection, line, timeout=15.0):
@@ -41,17 +36,8 @@ def reply_bytes(connection, line, timeout=15.0):
     return received
 
 
-class guarded_server(unittest.TestCase):
+class guarded_server(harness.shared_server_case):
     """One server per class; "demo" may write in an empty home."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.server = harness.server()
-        cls.server.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
 
 
 class concurrent_appends(guarded_server):

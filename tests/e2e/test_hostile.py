@@ -249,27 +249,9 @@ def records_access_times(folder):
     return moved
 
 
-class hostile_input(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = harness.server(users=[], homes=())
-        cls.root = cls.server.root
-        cls.home = os.path.join(cls.root, "home")
-        cls.canary = os.path.join(cls.root, "canary.txt")
-        os.makedirs(os.path.join(cls.home, "sub"))
-        os.makedirs(os.path.join(cls.root, "outside"))
-        for path, content in ((cls.canary, OUTSIDE), (os.path.join(cls.root, "outside", "secret.txt"), OUTSIDE),
-                              (os.path.join(cls.home, "canary.txt"), INSIDE),
-                              (os.path.join(cls.home, "f.txt"), b"0123456789")):
-            with open(path, "wb") as f:
-                f.write(content)
-        cls.server.rewrite_config(users=[
-            {"name": "demo", "password": "secret", "home": harness.native_path(cls.home), "can-write": "yes"}])
-        cls.server.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
+class hostile_input(harness.confined_home_case):
+    scratch_tree = {"canary.txt": OUTSIDE, "outside/secret.txt": OUTSIDE, "home/sub": None,
+                    "home/canary.txt": INSIDE, "home/f.txt": b"0123456789"}
 
     def greeted(self):
         c = self.server.connect()
@@ -334,6 +316,7 @@ class hostile_input(unittest.TestCase):
             c.close()
 
     def test_corpus_keeps_to_the_home(self):
+        canary = os.path.join(self.root, "canary.txt")
         bystander = self.server.log_in()
         self.addCleanup(bystander.close)
         listing = sorted(os.listdir(self.root))
@@ -341,15 +324,15 @@ class hostile_input(unittest.TestCase):
         # An access time in the past, older than the change time, moves on any
         # read where the file system records reads at all.
         atime_recorded = records_access_times(self.home)
-        os.utime(self.canary, ns=(PAST * 10 ** 9, os.stat(self.canary).st_mtime_ns))
-        before = os.stat(self.canary)
+        os.utime(canary, ns=(PAST * 10 ** 9, os.stat(canary).st_mtime_ns))
+        before = os.stat(canary)
 
         self.run_corpus(self.greeted, BEFORE_LOGIN)
         self.run_corpus(self.logged_in(), LOGGED_IN)
         self.run_corpus(self.logged_in(utf8=True), UTF8)
 
         # The canary first: reading it for the comparison moves its access time.
-        after = os.stat(self.canary)
+        after = os.stat(canary)
         if atime_recorded:
             self.assertEqual(after.st_atime_ns, before.st_atime_ns, "the canary outside the home was read")
         self.assertEqual((after.st_mtime_ns, after.st_size), (before.st_mtime_ns, before.st_size))

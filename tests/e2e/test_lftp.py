@@ -9,10 +9,10 @@ import random
 import re
 import shutil
 import subprocess
-import tempfile
 import unittest
 
 import harness
+from harness import make_tree, read_tree
 
 LFTP = shutil.which("lftp")
 MODES = (("passive", "on"), ("active", "off"))
@@ -37,36 +37,11 @@ TREE = {
 RESUMED = random_bytes(300 * 1024 + 7, 3)
 
 
-def make_tree(base, tree):
-    for rel, content in tree.items():
-        path = os.path.join(base, rel)
-        if content is None:
-            os.makedirs(path, exist_ok=True)
-            continue
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(content)
+def sha256_hex(data):
+    return hashlib.sha256(data).hexdigest()
 
 
-def tree_digest(base):
-    """Every entry under base: relative path -> SHA-256 of a file, None for a folder."""
-    found = {}
-    for folder, dirs, files in os.walk(base):
-        for name in dirs:
-            found[os.path.relpath(os.path.join(folder, name), base)] = None
-        for name in files:
-            with open(os.path.join(folder, name), "rb") as f:
-                found[os.path.relpath(os.path.join(folder, name), base)] = hashlib.sha256(f.read()).hexdigest()
-    return found
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-class lftp_client(unittest.TestCase):
+class lftp_client(harness.shared_server_case):
     @classmethod
     def setUpClass(cls):
         if LFTP is None:
@@ -74,14 +49,14 @@ class lftp_client(unittest.TestCase):
             if os.environ.get("CI") == "true":
                 raise AssertionError(message + ": CI must run these tests")
             raise unittest.SkipTest(message)
-        cls.server = harness.server()
-        cls.server.__enter__()
-        cls.local = tempfile.mkdtemp(prefix="tarvex-lftp-")
+        super().setUpClass()
 
     @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
-        shutil.rmtree(cls.local, ignore_errors=True)
+    def prepare_server(cls, s):
+        # lftp's own folder, beside the home and out of the server's reach.
+        cls.local = os.path.join(s.root, "lftp")
+        os.makedirs(cls.local)
+        return super().prepare_server(s)
 
     def lftp(self, passive_mode, *commands):
         """Runs lftp with commands after logging in; returns its debug log. Any
@@ -113,19 +88,18 @@ class lftp_client(unittest.TestCase):
                 make_tree(source, TREE)
                 down = os.path.join(self.local, "down-" + mode)
                 self.lftp(passive, 'mirror "/tree-%s" "%s"' % (mode, down))
-                self.assertEqual(tree_digest(down), tree_digest(source))
+                self.assertEqual(read_tree(down, sha256_hex), read_tree(source, sha256_hex))
                 self.lftp(passive, 'mirror -R "%s" "/up-%s"' % (down, mode))
-                self.assertEqual(tree_digest(os.path.join(self.server.home(), "up-" + mode)), tree_digest(source))
+                self.assertEqual(read_tree(os.path.join(self.server.home(), "up-" + mode), sha256_hex),
+                                 read_tree(source, sha256_hex))
 
     def test_resume_a_broken_download_and_a_broken_upload(self):
         for mode, passive in MODES:
             with self.subTest(mode=mode):
                 remote = os.path.join(self.server.home(), "résumé-" + mode)
                 local = os.path.join(self.local, "résumé-" + mode)
-                write(os.path.join(remote, "down.bin"), RESUMED)
-                write(os.path.join(local, "down.bin"), RESUMED[:100000])
-                write(os.path.join(remote, "up.bin"), RESUMED[:120001])
-                write(os.path.join(local, "up.bin"), RESUMED)
+                make_tree(remote, {"down.bin": RESUMED, "up.bin": RESUMED[:120001]})
+                make_tree(local, {"down.bin": RESUMED[:100000], "up.bin": RESUMED})
                 log = self.lftp(passive, 'cd "/résumé-%s"' % mode, 'lcd "%s"' % local,
                                 "get -c down.bin", "put -c up.bin")
                 for name in ("down.bin", "up.bin"):

@@ -13,8 +13,7 @@ import time
 import unittest
 
 import harness
-from harness import transfer
-from test_transfers import wait_until
+from harness import transfer, wait_until
 
 COMPLETE = "226 Transfer complete"
 # Under Wine every socket wait goes through Wine's server process and 128

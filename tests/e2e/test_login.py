@@ -15,29 +15,17 @@ JOKES = ("how are you gentlemen", "all your base are belong to us")
 FAREWELLS = ("Goodbye", "Sayonara", "AUF WIEDERSEHEN", "On the turning away...")
 
 
-def users_for(s_home):
-    return [
-        {"name": "demo", "password": "secret", "home": harness.native_path(s_home), "can-write": "yes"},
-        {"name": "anonymous", "password": "", "home": harness.native_path(s_home)},
-        {"name": "Demo", "password": "other", "home": harness.native_path(s_home)},
-    ]
-
-
-class login_server(unittest.TestCase):
+class login_server(harness.shared_server_case):
     """One server for the whole class; each test uses its own connections."""
 
     @classmethod
-    def setUpClass(cls):
-        cls.server = harness.server(users=[])  # users filled in below, once the home exists
-        home = harness.native_path(cls.server.home())
-        with open(cls.server.config_path, "w", newline="") as f:
-            f.write(harness.config_text({"listen-address": "127.0.0.1", "listen-port": "0"},
-                                        users_for(cls.server.home())))
-        cls.server.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
+    def prepare_server(cls, s):
+        home = harness.native_path(s.home())
+        return [
+            harness.demo_account(s.home()),
+            {"name": "anonymous", "password": "", "home": home},
+            {"name": "Demo", "password": "other", "home": home},
+        ]
 
     def connect(self):
         c = self.server.connect()

@@ -97,25 +97,8 @@ def outside_state(root, home):
     return found
 
 
-class paths_stay_in_the_home(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = harness.server(users=[], homes=())
-        cls.root = cls.server.root
-        cls.home = os.path.join(cls.root, "home")
-        os.makedirs(os.path.join(cls.root, "outside", "deeper"))
-        os.makedirs(cls.home)
-        for rel, content in (("canary.txt", b"canary bytes"), ("outside/keep.txt", b"keep"),
-                             ("outside/deeper/canary.txt", b"deeper")):
-            with open(os.path.join(cls.root, rel), "wb") as f:
-                f.write(content)
-        cls.server.rewrite_config(users=[
-            {"name": "demo", "password": "secret", "home": harness.native_path(cls.home), "can-write": "yes"}])
-        cls.server.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
+class paths_stay_in_the_home(harness.confined_home_case):
+    scratch_tree = {"canary.txt": b"canary bytes", "outside/keep.txt": b"keep", "outside/deeper/canary.txt": b"deeper"}
 
     def test_no_argument_reaches_outside_the_home(self):
         before = outside_state(self.root, self.home)

@@ -8,13 +8,12 @@ import os
 import re
 import select
 import socket
-import struct
 import threading
 import time
 import unittest
 
 import harness
-from harness import enter_passive, finish_data, open_data, transfer
+from harness import enter_passive, finish_data, open_data, read_file, reset_close, transfer, wait_until
 
 NO_DATA = "503 Internal Error"
 COMPLETE = "226 Transfer complete"
@@ -36,11 +35,6 @@ def restarting(offset):
     return "350 Restarting at %d. Send STOR or RETR to initiate transfer." % offset
 
 
-def read_file(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def write_file(path, data):
     with open(path, "wb") as f:
         f.write(data)
@@ -52,39 +46,13 @@ def nothing_connects(listener, timeout=0.5):
     return not select.select([listener], [], [], timeout)[0]
 
 
-def wait_until(predicate, timeout=10.0):
-    """True as soon as predicate() holds; False when it still fails after timeout."""
-    deadline = time.monotonic() + timeout
-    while not predicate():
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(0.01)
-    return True
-
-
-def reset(sock):
-    """Closes sock with a reset instead of an orderly end."""
-    sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-    sock.close()
-
-
-class data_server(unittest.TestCase):
+class data_server(harness.shared_server_case):
     """One server per class: "demo" may write, "reader" may not, both in one home.
     Every test works in a folder of its own, named after the test."""
 
     @classmethod
-    def setUpClass(cls):
-        cls.server = harness.server()
-        home = harness.native_path(cls.server.home())
-        cls.server.rewrite_config(users=[
-            {"name": "demo", "password": "secret", "home": home, "can-write": "yes"},
-            {"name": "reader", "password": "read", "home": home, "can-write": "no"},
-        ])
-        cls.server.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
+    def prepare_server(cls, s):
+        return [harness.demo_account(s.home()), harness.reader_account(s.home())]
 
     def workspace(self, files=None, user="demo", password="secret"):
         """Makes the test's folder from files (name: bytes, or None for a folder;
@@ -472,7 +440,7 @@ class vanishing_clients(data_server):
             chunk = data.recv(1 << 16)
             self.assertTrue(chunk)
             received += len(chunk)
-        reset(data)
+        reset_close(data)
         self.assertTrue(c.is_closed_by_server(30))
         self.assert_others_go_on()
 
@@ -486,7 +454,7 @@ class vanishing_clients(data_server):
         # Once some data are in the file the upload is under way.
         part = os.path.join(path, "part.bin")
         self.assertTrue(wait_until(lambda: os.path.exists(part) and os.path.getsize(part) > 0))
-        reset(data)
+        reset_close(data)
         if harness.UNDER_WINE:
             # Wine's socket layer reports a reset as an orderly end to recv (checked
             # with a bare Winsock program), so there the upload may end with 226.

@@ -2,11 +2,11 @@
 
 #include "lib/errors.h"
 
+#include "file_support.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <set>
 #include <string>
 
@@ -16,47 +16,21 @@ namespace ZT {
 namespace {
 
 namespace stdfs = std::filesystem;
+using test::failure_of;
 
-// Which exception a call ends with, most derived file class first.
-template <typename Call>
-std::string failure_of(Call&& call) {
-    try {
-        call();
-    } catch (const file_not_found&) {
-        return "file_not_found";
-    } catch (const file_already_exists&) {
-        return "file_already_exists";
-    } catch (const file_access_error&) {
-        return "file_access_error";
-    } catch (const std::exception& e) {
-        return std::string("other: ") + e.what();
-    }
-    return "none";
-}
-
-class device_files : public ::testing::Test {
+// A scratch folder holding one ordinary file, real.txt.
+class device_files : public test::scratch_test {
 protected:
     void SetUp() override {
-        std::random_device random;
-        const std::string unique = std::to_string(random()) + std::to_string(random());
-        root_ = stdfs::temp_directory_path() / ("tarvex-devices-" + unique);
-        ASSERT_TRUE(stdfs::create_directory(root_));
-        std::ofstream(root_ / "real.txt", std::ios::binary) << "keep";
+        ASSERT_NO_FATAL_FAILURE(scratch_test::SetUp());
+        put("real.txt", "keep");
     }
-    void TearDown() override {
-        std::error_code ignored;
-        stdfs::remove_all(root_, ignored);
-    }
-
-    std::string at(const std::string& name) const { return root_.string() + "\\" + name; }
 
     std::set<std::string> names() const {
         std::set<std::string> found;
         for (const auto& entry : stdfs::directory_iterator(root_)) found.insert(entry.path().filename().string());
         return found;
     }
-
-    stdfs::path root_;
 };
 
 // Every call is refused before it reaches the device: none of them may block,
@@ -79,8 +53,7 @@ TEST_F(device_files, device_names_are_refused_by_every_operation) {
         EXPECT_EQ(failure_of([&] { move_path(at(name), at("moved.txt")); }), "file_access_error") << name;
     }
     EXPECT_EQ(names(), std::set<std::string>{"real.txt"});
-    std::ifstream in(root_ / "real.txt", std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "keep");
+    EXPECT_EQ(get("real.txt"), "keep");
 }
 
 // A path that names no device yet opens something other than a disk file (here

@@ -1,6 +1,7 @@
 #include "fs/file_operations.h"
 #include "lib/errors.h"
 
+#include "file_support.h"
 #include "hidden_file.h"
 
 #include <gtest/gtest.h>
@@ -8,26 +9,14 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <random>
 #include <utility>
 
 namespace ZT {
 namespace {
 
 namespace stdfs = std::filesystem;
-
-// Records every write it receives.
-class memory_sink : public writable_stream {
-public:
-    void write(const void* buffer, std::size_t count) override {
-        writes.push_back(count);
-        data.append(static_cast<const char*>(buffer), count);
-    }
-    std::vector<std::size_t> writes;
-    std::string data;
-};
+using test::memory_sink;
 
 // Hands out its text in pieces of at most `piece` bytes, then ends.
 class memory_source : public readable_stream {
@@ -46,32 +35,13 @@ private:
     std::size_t at_ = 0;
 };
 
-class file_operations : public ::testing::Test {
+class file_operations : public test::scratch_test {
 protected:
-    void SetUp() override {
-        std::random_device random;
-        root_ = stdfs::temp_directory_path() / ("tarvex-ops-" + std::to_string(random()) + std::to_string(random()));
-        ASSERT_TRUE(stdfs::create_directory(root_));
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        stdfs::remove_all(root_, ignored);
-    }
-    std::string at(const std::string& name) const { return (root_ / name).string(); }
-    void put(const std::string& name, const std::string& content) const {
-        std::ofstream(root_ / name, std::ios::binary) << content;
-    }
-    std::string get(const std::string& name) const {
-        std::ifstream in(root_ / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
     static std::string pattern(std::size_t size) {
         std::string text(size, '\0');
         for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + i % 23);
         return text;
     }
-
-    stdfs::path root_;
 };
 
 TEST_F(file_operations, listing_leaves_hidden_entries_out) {

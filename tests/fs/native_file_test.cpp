@@ -4,6 +4,8 @@
 #include "lib/errors.h"
 #include "lib/event.h"
 
+#include "file_support.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,66 +20,13 @@ namespace ZT {
 namespace {
 
 namespace stdfs = std::filesystem;
+using test::failure_of;
 
 constexpr bool windows_paths = stdfs::path::preferred_separator == '\\';
 
-std::string utf8_of(const stdfs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-stdfs::path path_of(const std::string& utf8) { return stdfs::path(std::u8string(utf8.begin(), utf8.end())); }
-
-// Which exception a call ends with, most derived class first.
-template <typename Call>
-std::string failure_of(Call&& call) {
-    try {
-        call();
-    } catch (const file_not_found&) {
-        return "file_not_found";
-    } catch (const directory_not_empty&) {
-        return "directory_not_empty";
-    } catch (const file_already_exists&) {
-        return "file_already_exists";
-    } catch (const file_access_error&) {
-        return "file_access_error";
-    } catch (const bug_check&) {
-        return "bug_check";
-    } catch (const user_abort&) {
-        return "user_abort";
-    } catch (const std::exception& e) {
-        return std::string("other: ") + e.what();
-    }
-    return "none";
-}
-
-// A fresh folder under the system's temporary folder for each test, removed afterwards.
-class scratch_test : public ::testing::Test {
+// A scratch folder for each test, with a lister of one of its folders.
+class native_file_test : public test::scratch_test {
 protected:
-    void SetUp() override {
-        std::random_device random;
-        root_ = stdfs::temp_directory_path() / ("tarvex-files-" + std::to_string(random()) + std::to_string(random()));
-        ASSERT_TRUE(stdfs::create_directory(root_));
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        stdfs::remove_all(root_, ignored);
-    }
-
-    // The native UTF-8 path of a name inside the scratch folder.
-    std::string at(const std::string& name) const { return utf8_of(root_ / path_of(name)); }
-
-    void put(const std::string& name, const std::string& content) const {
-        std::ofstream out(root_ / path_of(name), std::ios::binary | std::ios::trunc);
-        out << content;
-        ASSERT_TRUE(out.good()) << name;
-    }
-
-    std::string get(const std::string& name) const {
-        std::ifstream in(root_ / path_of(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
     std::map<std::string, file_info> list(const std::string& directory) const {
         std::map<std::string, file_info> entries;
         directory_enumerator enumerator;
@@ -85,13 +34,11 @@ protected:
             entries[enumerator.current().name] = enumerator.current().info;
         return entries;
     }
-
-    stdfs::path root_;
 };
 
-using native_file_listing = scratch_test;
-using native_file_paths = scratch_test;
-using native_file_io = scratch_test;
+using native_file_listing = native_file_test;
+using native_file_paths = native_file_test;
+using native_file_io = native_file_test;
 
 // ---- listings ----
 

@@ -7,6 +7,7 @@
 #include "lib/tcp_socket.h"
 #include "lib/text.h"
 
+#include "file_support.h"
 #include "fs/hidden_file.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <random>
 #include <thread>
 #include <vector>
 
@@ -26,6 +26,7 @@ namespace ZT {
 namespace {
 
 namespace stdfs = std::filesystem;
+using test::memory_sink;
 using namespace std::chrono_literals;
 
 const std::string user = "writer";
@@ -56,16 +57,6 @@ std::vector<std::string> sorted_lines(const std::string& text) {
     return lines;
 }
 
-class memory_sink : public writable_stream {
-public:
-    void write(const void* buffer, std::size_t count) override {
-        writes.push_back(count);
-        data.append(static_cast<const char*>(buffer), count);
-    }
-    std::vector<std::size_t> writes;
-    std::string data;
-};
-
 // Two ends of one loopback connection.
 struct socket_pair {
     tcp_socket sender;
@@ -92,12 +83,10 @@ socket_pair connect_pair() {
 }
 
 // A running server with one writable account whose home is a fresh scratch folder.
-class server_operations : public ::testing::Test {
+class server_operations : public test::scratch_test {
 protected:
     void SetUp() override {
-        std::random_device random;
-        root_ = stdfs::temp_directory_path() / ("tarvex-server-" + std::to_string(random()) + std::to_string(random()));
-        ASSERT_TRUE(stdfs::create_directory(root_));
+        ASSERT_NO_FATAL_FAILURE(scratch_test::SetUp());
         settings_ = std::make_unique<server_settings>(
             parse("[config]\nlisten-address=127.0.0.1\nlisten-port=0\nconcurrency=2\n"
                   "[user]\nname=" + user + "\nhome=" + root_.string() + "\ncan-write=yes\n"));
@@ -105,17 +94,13 @@ protected:
     }
     void TearDown() override {
         server_.reset();
-        std::error_code ignored;
-        stdfs::remove_all(root_, ignored);
+        scratch_test::TearDown();
     }
 
+    // Every file put here is dated test_time.
     void put(const std::string& name, const std::string& content) const {
-        std::ofstream(root_ / name, std::ios::binary) << content;
+        scratch_test::put(name, content);
         stdfs::last_write_time(root_ / name, std::chrono::file_clock::from_sys(test_time));
-    }
-    std::string get(const std::string& name) const {
-        std::ifstream in(root_ / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     std::string read(const std::string& path, std::uint64_t offset, std::vector<std::size_t>* writes = nullptr) {
         memory_sink sink;
@@ -152,7 +137,6 @@ protected:
     }
 
     network_session networking_;
-    stdfs::path root_;
     std::unique_ptr<server_settings> settings_;
     std::unique_ptr<configured_server> server_;
     const mlst_fact_set all_facts_{};

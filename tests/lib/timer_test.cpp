@@ -30,6 +30,24 @@ protected:
     void TearDown() override { set_timer_interval_for_tests(default_timer_interval); }
 };
 
+// `count` events, each with a watch (called under the timer lock) that counts
+// how often it fired. The watches are declared last, so they are cancelled
+// before the events and counters they use go.
+struct counting_watches {
+    explicit counting_watches(int count) {
+        for (int i = 0; i < count; ++i) {
+            events.push_back(std::make_unique<event_object>());
+            fired.push_back(std::make_unique<std::atomic<int>>(0));
+            std::atomic<int>* counter = fired.back().get();
+            watches.push_back(add_watch([counter] { ++*counter; }, *events.back(), true));
+        }
+    }
+
+    std::vector<std::unique_ptr<event_object>> events;
+    std::vector<std::unique_ptr<std::atomic<int>>> fired;
+    std::vector<registration> watches;
+};
+
 TEST(timer_due, periods_and_catch_up_keep_the_phase) {
     const double interval = 30, start = 5;
     EXPECT_EQ(timer_due_periods(0, interval, start, start + 29.9), 0u);
@@ -192,15 +210,9 @@ TEST_F(timer_service, watch_keeps_its_own_copy_of_the_event) {
 
 TEST_F(timer_service, more_watches_than_one_system_wait_holds) {
     constexpr int count = 70;
-    std::vector<std::unique_ptr<event_object>> events;
-    std::vector<std::unique_ptr<std::atomic<int>>> fired;
-    std::vector<registration> watches;
-    for (int i = 0; i < count; ++i) {
-        events.push_back(std::make_unique<event_object>());
-        fired.push_back(std::make_unique<std::atomic<int>>(0));
-        std::atomic<int>* counter = fired.back().get();
-        watches.push_back(add_watch([counter] { ++*counter; }, *events.back(), true));
-    }
+    counting_watches watched(count);
+    auto& events = watched.events;
+    auto& fired = watched.fired;
     events[count - 1]->set();
     ASSERT_TRUE(wait_until([&] { return fired[count - 1]->load() > 0; }));
     events[count - 1]->reset();
@@ -219,15 +231,9 @@ TEST_F(timer_service, watches_signalled_together_all_fire_while_none_is_cancelle
     // watch must fire without waiting for the ones before it to be cancelled:
     // within one system wait and beyond it (where the watches are polled).
     for (const int count : {2, 10, 63, 64, 200}) {
-        std::vector<std::unique_ptr<event_object>> events;
-        std::vector<std::unique_ptr<std::atomic<int>>> fired;
-        std::vector<registration> watches;
-        for (int i = 0; i < count; ++i) {
-            events.push_back(std::make_unique<event_object>());
-            fired.push_back(std::make_unique<std::atomic<int>>(0));
-            std::atomic<int>* counter = fired.back().get();
-            watches.push_back(add_watch([counter] { ++*counter; }, *events.back(), true));
-        }
+        counting_watches watched(count);
+        auto& events = watched.events;
+        auto& fired = watched.fired;
         const auto start = clock_type::now();
         for (auto& event : events) event->set();
         const bool all_fired = wait_until([&] {
