@@ -25,12 +25,14 @@
 #include "bench_text.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -90,6 +92,7 @@ struct options {
     std::string latency_dir;  // when set, every latency sample goes to a file there
     // loopback mode
     std::string cached_file;
+    std::string list_dir;
 };
 
 // In the order they run. idle_rss comes first, while the server has no idle
@@ -102,7 +105,7 @@ const char* const all_workloads[] = {"idle_rss", "list_10k", "retr_1g", "stor_1g
 
 const char usage_text[] =
     "usage: ftpbench [options] HOST PORT USER PASSWORD\n"
-    "       ftpbench loopback [--size N] [--runs N] [--file PATH] [--quick]\n"
+    "       ftpbench loopback [--size N] [--runs N] [--file PATH] [--list-dir PATH] [--list-runs N] [--quick]\n"
     "\n"
     "Server workloads (all by default, run in the order listed):\n"
     "  idle_rss        server memory per idle logged-in session (needs --pid)\n"
@@ -133,7 +136,9 @@ const char usage_text[] =
     "  --prepare          upload the missing files first\n"
     "  --latencies DIR    write every sample to DIR/<workload>.ms: start (s), latency (ms)\n"
     "  --quick            tiny sizes for a smoke test: 4M, 1 s, 100 files\n"
-    "  --file PATH        (loopback) the file read from the page cache\n";
+    "  --file PATH        (loopback) the file read from the page cache\n"
+    "  --list-dir PATH    (loopback) the listing folder, read and examined entry by entry\n"
+    "                     the way the server does for a listing (list_floor_10k)\n";
 
 [[noreturn]] void usage_error(const std::string& message) {
     std::fprintf(stderr, "ftpbench: %s\n\n%s", message.c_str(), usage_text);
@@ -217,6 +222,8 @@ options parse_options(const std::vector<std::string>& args, bool loopback) {
                 o.latency_dir = value();
             } else if (a == "--file" && loopback) {
                 o.cached_file = value();
+            } else if (a == "--list-dir" && loopback) {
+                o.list_dir = value();
             } else if (a.size() > 1 && a[0] == '-') {
                 usage_error("unknown option: " + a);
             } else {
@@ -1030,27 +1037,62 @@ double cached_read(const std::string& path) {
     return static_cast<double>(total) / seconds / 1e6;
 }
 
+// The least a listing of the folder costs on this machine: what the server
+// does for one before it writes a line, that is reading the entries and
+// examining each one (following links, relative to the open folder, as the
+// server does). Returns milliseconds.
+double list_floor(const std::string& path) {
+    const auto start = clock_type::now();
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) throw bench_error(system_error("opendir " + path));
+    std::uint64_t examined = 0;
+    for (std::uint64_t i = 0; i < 100'000'000; ++i) {
+        const dirent* entry = ::readdir(dir);
+        if (!entry) break;
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0) ++examined;
+    }
+    ::closedir(dir);
+    const double seconds = seconds_since(start);
+    if (examined == 0) throw bench_error(path + " has no entries");
+    return seconds * 1e3;
+}
+
 // One warm-up, then the median of the runs.
-double median_rate(int runs, const std::function<double()>& once) {
+double median_of_runs(int runs, const std::function<double()>& once) {
     once();
-    std::vector<double> rates;
-    for (int i = 0; i < runs; ++i) rates.push_back(once());
-    return median(rates);
+    std::vector<double> values;
+    for (int i = 0; i < runs; ++i) values.push_back(once());
+    return median(values);
 }
 
 int run_loopback(const options& o) {
-    const std::pair<const char*, std::function<double()>> steps[] = {
-        {"loopback_tcp_16k", [&] { return loopback_copy(o.big_size, 16 << 10, {}, o.timeout); }},
-        {"loopback_tcp_128k", [&] { return loopback_copy(o.big_size, 128 << 10, {}, o.timeout); }},
-        {"loopback_file_16k", [&] { return loopback_copy(o.big_size, 16 << 10, o.cached_file, o.timeout); }},
-        {"file_read_cached", [&] { return cached_read(o.cached_file); }},
+    struct step {
+        const char* name;
+        const char* unit;
+        int decimals;
+        bool wanted;
+        int runs;
+        std::function<double()> once;
+    };
+    const bool file = !o.cached_file.empty();
+    const step steps[] = {
+        {"loopback_tcp_16k", "MB/s", 1, true, o.big_runs,
+         [&] { return loopback_copy(o.big_size, 16 << 10, {}, o.timeout); }},
+        {"loopback_tcp_128k", "MB/s", 1, true, o.big_runs,
+         [&] { return loopback_copy(o.big_size, 128 << 10, {}, o.timeout); }},
+        {"loopback_file_16k", "MB/s", 1, file, o.big_runs,
+         [&] { return loopback_copy(o.big_size, 16 << 10, o.cached_file, o.timeout); }},
+        {"file_read_cached", "MB/s", 1, file, o.big_runs, [&] { return cached_read(o.cached_file); }},
+        {"list_floor_10k", "ms", 2, !o.list_dir.empty(), o.list_runs, [&] { return list_floor(o.list_dir); }},
     };
     int failures = 0;
-    for (const auto& [name, once] : steps) {
-        const bool needs_file = std::string(name).find("file") != std::string::npos;
-        if (needs_file && o.cached_file.empty()) continue;
+    for (const step& s : steps) {
+        if (!s.wanted) continue;
+        const char* name = s.name;
         try {
-            print_figure(name, median_rate(o.big_runs, once), "MB/s", 1);
+            print_figure(name, median_of_runs(s.runs, s.once), s.unit, s.decimals);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "ftpbench: %s failed: %s\n", name, e.what());
             ++failures;
