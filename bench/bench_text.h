@@ -1,6 +1,6 @@
 // The pure pieces of the benchmark client: reading FTP replies and the PASV
-// address, size arguments, the /proc figures of a process, and the statistics
-// printed. No system calls here, so each piece is tested on its own
+// address, size arguments, the /proc figures of a process, the statistics
+// printed and the figures of each window of a timed workload. No system calls here, so each piece is tested on its own
 // (bench/bench_text_test.cpp). Standard library only, like the client itself.
 #pragma once
 
@@ -212,6 +212,57 @@ inline std::string remote_path(std::string_view folder, std::string_view name) {
     std::string path(folder);
     if (path.empty() || path.back() != '/') path += '/';
     return path + std::string(name);
+}
+
+// --- Windows of a timed workload ----------------------------------------------
+
+// The boundaries (seconds from the start) between windows of `window` seconds
+// in a run of `duration` seconds: every multiple of the window before the end.
+// The run's end closes the last window, so a duration that is not a multiple
+// leaves a shorter last window rather than a window of a few milliseconds.
+// Throws bench_error for a window that is not positive or that is longer than
+// the run, and for more than 10,000 windows.
+inline std::vector<double> window_boundaries(double duration, double window) {
+    if (!(window > 0) || window > duration) throw bench_error("the window must be from 0 to the duration");
+    if (duration / window > 10'000) throw bench_error("more than 10000 windows");
+    std::vector<double> boundaries;
+    // A boundary within a thousandth of a window of the end would make a last
+    // window that holds nothing but rounding.
+    for (int k = 1; k * window < duration - window * 1e-3; ++k) boundaries.push_back(k * window);
+    return boundaries;
+}
+
+// One reading during a timed workload: seconds from its start, the operations
+// finished so far and the server's CPU time so far (seconds).
+struct window_reading {
+    double seconds;
+    std::uint64_t done;
+    double cpu_seconds;
+};
+
+// The figures of the window between two readings: operations per second, and
+// the server's CPU per operation in microseconds (nothing when the window
+// holds no operation).
+struct window_figure {
+    double rate;
+    std::optional<double> cpu_us_per_operation;
+};
+
+// One figure per pair of consecutive readings. Throws bench_error when the
+// readings go back in time or in count (a sampler's fault, not the server's).
+inline std::vector<window_figure> window_figures(const std::vector<window_reading>& readings) {
+    std::vector<window_figure> figures;
+    for (std::size_t i = 1; i < readings.size(); ++i) {
+        const window_reading& from = readings[i - 1];
+        const window_reading& to = readings[i];
+        if (!(to.seconds > from.seconds) || to.done < from.done)
+            throw bench_error("window readings out of order");
+        const double operations = static_cast<double>(to.done - from.done);
+        window_figure figure{operations / (to.seconds - from.seconds), std::nullopt};
+        if (operations > 0) figure.cpu_us_per_operation = (to.cpu_seconds - from.cpu_seconds) * 1e6 / operations;
+        figures.push_back(figure);
+    }
+    return figures;
 }
 
 }  // namespace ftpbench

@@ -1,5 +1,5 @@
 // The benchmark client's pure pieces: replies, PASV addresses, sizes, /proc
-// texts and the statistics it prints. Built and run by scripts/bench.
+// texts, the statistics it prints and the windows of a timed workload. Built and run by scripts/bench.
 #include "bench_text.h"
 
 #include <gtest/gtest.h>
@@ -135,6 +135,54 @@ TEST(remote_path, joins_folder_and_name) {
     EXPECT_EQ(remote_path("", "ftpbench-big"), "/ftpbench-big");
     EXPECT_EQ(remote_path("/data", "ftpbench-big"), "/data/ftpbench-big");
     EXPECT_EQ(remote_path("/data/", "ftpbench-big"), "/data/ftpbench-big");
+}
+
+TEST(window_boundaries, multiples_of_the_window_before_the_end) {
+    struct row {
+        double duration, window;
+        std::vector<double> boundaries;
+    };
+    const row rows[] = {
+        {60, 10, {10, 20, 30, 40, 50}},
+        {65, 10, {10, 20, 30, 40, 50, 60}},  // the last window is 5 s
+        {1, 0.25, {0.25, 0.5, 0.75}},
+        {10, 10, {}},
+        // A remainder of a thousandth of a window or less joins the last window.
+        {20.005, 10, {10}},
+        {20.5, 10, {10, 20}},
+    };
+    for (const row& r : rows) {
+        const std::vector<double> got = window_boundaries(r.duration, r.window);
+        ASSERT_EQ(got.size(), r.boundaries.size()) << r.duration << " / " << r.window;
+        for (std::size_t i = 0; i < got.size(); ++i) EXPECT_DOUBLE_EQ(got[i], r.boundaries[i]) << r.duration;
+    }
+    EXPECT_THROW(window_boundaries(10, 0), bench_error);
+    EXPECT_THROW(window_boundaries(10, -1), bench_error);
+    EXPECT_THROW(window_boundaries(10, 11), bench_error);
+    EXPECT_THROW(window_boundaries(3600, 0.1), bench_error);  // 36,000 windows
+}
+
+TEST(window_figures, rate_and_server_cpu_of_each_window) {
+    // 10 s windows: 25,000 transfers for 5 s of CPU (200 us each), then a
+    // slower one, then a stall, then a short last window of 5 s.
+    const std::vector<window_reading> readings = {
+        {0, 0, 100.0}, {10, 25'000, 105.0}, {20, 45'000, 110.0}, {30, 45'000, 110.5}, {35, 47'000, 111.0},
+    };
+    const std::vector<window_figure> figures = window_figures(readings);
+    ASSERT_EQ(figures.size(), 4u);
+    EXPECT_DOUBLE_EQ(figures[0].rate, 2500);
+    EXPECT_DOUBLE_EQ(figures[0].cpu_us_per_operation.value(), 200);
+    EXPECT_DOUBLE_EQ(figures[1].rate, 2000);
+    EXPECT_DOUBLE_EQ(figures[1].cpu_us_per_operation.value(), 250);
+    EXPECT_DOUBLE_EQ(figures[2].rate, 0);
+    EXPECT_EQ(figures[2].cpu_us_per_operation, std::nullopt);  // no transfer: no CPU per transfer
+    EXPECT_DOUBLE_EQ(figures[3].rate, 400);                    // per second of its own length
+    EXPECT_DOUBLE_EQ(figures[3].cpu_us_per_operation.value(), 250);
+
+    EXPECT_TRUE(window_figures({{0, 0, 1.0}}).empty());
+    EXPECT_THROW(window_figures({{0, 0, 0}, {0, 5, 0}}), bench_error);     // no time between
+    EXPECT_THROW(window_figures({{0, 0, 0}, {-1, 5, 0}}), bench_error);    // back in time
+    EXPECT_THROW(window_figures({{0, 9, 0}, {1, 5, 0}}), bench_error);     // count going back
 }
 
 }  // namespace

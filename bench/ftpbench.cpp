@@ -39,6 +39,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -90,6 +91,7 @@ struct options {
     double timeout = 30.0;
     bool prepare = false;
     std::string latency_dir;  // when set, every latency sample goes to a file there
+    double windows = 0;       // seconds of each window of the rate workloads; 0: none
     // loopback mode
     std::string cached_file;
     std::string list_dir;
@@ -135,6 +137,9 @@ const char usage_text[] =
     "  --timeout S        limit of every single network wait (default 30)\n"
     "  --prepare          upload the missing files first\n"
     "  --latencies DIR    write every sample to DIR/<workload>.ms: start (s), latency (ms)\n"
+    "  --windows S        login_rate and small_retr_c64 also print the rate of every S\n"
+    "                     seconds of the run (<name>_window_<n>), small_retr_c64 with the\n"
+    "                     server's CPU per transfer of each (<name>_window_<n>_cpu, needs --pid)\n"
     "  --quick            tiny sizes for a smoke test: 4M, 1 s, 100 files\n"
     "  --file PATH        (loopback) the file read from the page cache\n"
     "  --list-dir PATH    (loopback) the listing folder, read and examined entry by entry\n"
@@ -220,6 +225,8 @@ options parse_options(const std::vector<std::string>& args, bool loopback) {
                 o.prepare = true;
             } else if (a == "--latencies") {
                 o.latency_dir = value();
+            } else if (a == "--windows") {
+                o.windows = parse_seconds(value());
             } else if (a == "--file" && loopback) {
                 o.cached_file = value();
             } else if (a == "--list-dir" && loopback) {
@@ -238,6 +245,13 @@ options parse_options(const std::vector<std::string>& args, bool loopback) {
         return o;
     }
     if (positional.size() != 4) usage_error("HOST PORT USER PASSWORD expected");
+    if (o.windows > 0) {
+        try {
+            window_boundaries(o.duration, o.windows);
+        } catch (const bench_error& e) {
+            usage_error(std::string("--windows: ") + e.what());
+        }
+    }
     o.host = positional[0];
     o.port = positional[1];
     o.user = positional[2];
@@ -315,6 +329,84 @@ memory_figures process_memory(long pid) {
     if (!rss || !pss) throw bench_error("no VmRSS or Pss for process " + std::to_string(pid));
     return {*rss, *pss};
 }
+
+// Reads the operations finished so far and the server's CPU time at the start
+// of a timed workload, at every window boundary before its deadline (on a
+// thread of its own) and at its end, for the figures of each window
+// (--windows). Does nothing without --windows.
+class window_sampler {
+public:
+    window_sampler(const options& o, const std::atomic<std::uint64_t>& done) : o_(o), done_(done) {}
+    window_sampler(const window_sampler&) = delete;
+    window_sampler& operator=(const window_sampler&) = delete;
+    ~window_sampler() { finish(clock_type::now()); }
+
+    // The first reading, now, then the thread for the boundaries.
+    void start(clock_type::time_point start) {
+        if (o_.windows <= 0) return;
+        start_ = start;
+        take(start);
+        const std::vector<double> boundaries = window_boundaries(o_.duration, o_.windows);
+        thread_ = std::thread([this, boundaries] {
+            for (double boundary : boundaries) {
+                std::unique_lock<std::mutex> hold(lock_);
+                if (wake_.wait_until(hold, seconds_after(start_, boundary), [this] { return stopping_; })) return;
+                hold.unlock();
+                take(clock_type::now());
+            }
+        });
+    }
+
+    // Stops the thread and takes the last reading, at `end`. Only the first
+    // call counts.
+    void finish(clock_type::time_point end) {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+        take(end);
+    }
+
+    // "<name>_window_<n> rate unit" for each window and, with a cpu_unit and
+    // a PID, "<name>_window_<n>_cpu" in microseconds per operation.
+    void print(const std::string& name, const char* unit, const char* cpu_unit) const {
+        if (o_.windows <= 0) return;
+        if (!failure_.empty()) throw bench_error("window reading: " + failure_);
+        const std::vector<window_figure> figures = window_figures(readings_);
+        for (std::size_t i = 0; i < figures.size(); ++i) {
+            const std::string window = name + "_window_" + std::to_string(i + 1);
+            print_figure(window, figures[i].rate, unit, 0);
+            if (cpu_unit && o_.pid && figures[i].cpu_us_per_operation)
+                print_figure(window + "_cpu", *figures[i].cpu_us_per_operation, cpu_unit, 0);
+        }
+    }
+
+private:
+    // Called by the sampling thread, or by finish() after it has ended: the
+    // readings need no lock of their own.
+    void take(clock_type::time_point at) {
+        if (!failure_.empty()) return;
+        try {
+            const double cpu = o_.pid ? process_cpu_seconds(o_.pid) : 0;
+            readings_.push_back({std::chrono::duration<double>(at - start_).count(), done_.load(), cpu});
+        } catch (const std::exception& e) {
+            failure_ = e.what();
+        }
+    }
+
+    const options& o_;
+    const std::atomic<std::uint64_t>& done_;
+    clock_type::time_point start_;
+    std::vector<window_reading> readings_;
+    std::string failure_;
+    std::thread thread_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+};
 
 // --- Sockets -------------------------------------------------------------------
 
@@ -736,10 +828,13 @@ void login_rate(const bench_context& b) {
     const options& o = b.o;
     first_failure failure;
     std::vector<std::vector<sample>> samples(static_cast<std::size_t>(o.login_clients));
+    std::atomic<std::uint64_t> done{0};
+    window_sampler windows(o, done);
     cpu_meter cpu(o.pid);
     cpu.start();
     const auto start = clock_type::now();
     const auto deadline = seconds_after(start, o.duration);
+    windows.start(start);
     run_threads(o.login_clients, failure, [&](int i) {
         std::vector<sample>& mine = samples[static_cast<std::size_t>(i)];
         for (std::uint64_t n = 0; n < max_operations_per_session && !failure.failed(); ++n) {
@@ -749,15 +844,19 @@ void login_rate(const bench_context& b) {
             c.log_in(o.user, o.password);
             c.quit();
             mine.push_back({std::chrono::duration<double>(begin - start).count(), seconds_since(begin)});
+            done.fetch_add(1, std::memory_order_relaxed);
         }
     });
-    const double elapsed = seconds_since(start);
+    const auto end = clock_type::now();
+    const double elapsed = std::chrono::duration<double>(end - start).count();
     cpu.stop();
+    windows.finish(end);
     failure.throw_if_failed();
     const std::vector<sample> all = all_samples(samples);
     print_figure("login_rate", static_cast<double>(all.size()) / elapsed, "sessions/s", 0);
     print_latencies(o, "login_rate", all);
     cpu.print("login_rate", static_cast<double>(all.size()), "us/login");
+    windows.print("login_rate", "sessions/s", nullptr);
 }
 
 // Transfers per second: every session logs in first (not timed), then all
@@ -770,6 +869,8 @@ void small_retr(const bench_context& b) {
     first_failure failure;
     std::vector<std::vector<sample>> samples(static_cast<std::size_t>(n));
     std::latch logged_in(n), go(1), finished(n), quit(1);
+    std::atomic<std::uint64_t> done{0};
+    window_sampler windows(o, done);
     cpu_meter cpu(o.pid);
     clock_type::time_point start, deadline, end;
 
@@ -778,10 +879,12 @@ void small_retr(const bench_context& b) {
         cpu.start();
         start = clock_type::now();
         deadline = seconds_after(start, o.duration);
+        windows.start(start);
         go.count_down();
         finished.wait();
         end = clock_type::now();
         cpu.stop();
+        windows.finish(end);
         quit.count_down();
     });
     run_threads(n, failure, [&](int i) {
@@ -807,6 +910,7 @@ void small_retr(const bench_context& b) {
                     throw bench_error(b.small_path + ": " + std::to_string(bytes) + " bytes received, not " +
                                       std::to_string(o.small_size));
                 mine.push_back({std::chrono::duration<double>(begin - start).count(), seconds_since(begin)});
+                done.fetch_add(1, std::memory_order_relaxed);
             }
         } catch (...) {
             finished.count_down();
@@ -824,6 +928,7 @@ void small_retr(const bench_context& b) {
     print_figure("small_retr_c64", static_cast<double>(all.size()) / elapsed, "transfers/s", 0);
     print_latencies(o, "small_retr_c64", all);
     cpu.print("small_retr_c64", static_cast<double>(all.size()), "us/transfer");
+    windows.print("small_retr_c64", "transfers/s", "us/transfer");
 }
 
 // LIST and MLSD of the listing folder: one warm-up, then the median time of
