@@ -16,6 +16,9 @@
 // that a session's thread is part of what a session costs.
 //
 //   ftpbench [options] HOST PORT USER PASSWORD     the server workloads
+//   ftpbench --soak MINUTES [options] HOST ...     the workloads in a loop, the
+//                                                  server's memory, descriptors
+//                                                  and threads each minute
 //   ftpbench loopback [options]                    the machine's own limits
 //
 // Run with --help for the options. Every loop is bounded in count and in time,
@@ -45,6 +48,7 @@
 #include <fstream>
 #include <functional>
 #include <latch>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -92,6 +96,7 @@ struct options {
     bool prepare = false;
     std::string latency_dir;  // when set, every latency sample goes to a file there
     double windows = 0;       // seconds of each window of the rate workloads; 0: none
+    int soak_minutes = 0;     // 0: each workload once
     // loopback mode
     std::string cached_file;
     std::string list_dir;
@@ -105,8 +110,14 @@ struct options {
 // milliseconds and would slow (and blur) whatever ran after.
 const char* const all_workloads[] = {"idle_rss", "list_10k", "retr_1g", "stor_1g", "login_rate", "small_retr_c64"};
 
+// The round of a soak unless --workloads says otherwise: every kind of session
+// the server serves (listings, big and small downloads, uploads, logins) and
+// nothing that holds sessions open on purpose.
+const char* const soak_workloads[] = {"list_10k", "retr_1g", "stor_1g", "login_rate", "small_retr_c64"};
+
 const char usage_text[] =
     "usage: ftpbench [options] HOST PORT USER PASSWORD\n"
+    "       ftpbench --soak MINUTES --pid N [options] HOST PORT USER PASSWORD\n"
     "       ftpbench loopback [--size N] [--runs N] [--file PATH] [--list-dir PATH] [--list-runs N] [--quick]\n"
     "\n"
     "Server workloads (all by default, run in the order listed):\n"
@@ -140,6 +151,12 @@ const char usage_text[] =
     "  --windows S        login_rate and small_retr_c64 also print the rate of every S\n"
     "                     seconds of the run (<name>_window_<n>), small_retr_c64 with the\n"
     "                     server's CPU per transfer of each (<name>_window_<n>_cpu, needs --pid)\n"
+    "  --soak MINUTES     run the workloads (by default list_10k, retr_1g, stor_1g, login_rate,\n"
+    "                     small_retr_c64) round after round for that long, after one warm-up\n"
+    "                     round; print the server's RSS, descriptors and threads after the\n"
+    "                     warm-up (minute 0) and at the end of the round that ends each\n"
+    "                     minute; exit 1 when the last reading has grown past the first\n"
+    "                     by more than a small tolerance (needs --pid)\n"
     "  --quick            tiny sizes for a smoke test: 4M, 1 s, 100 files\n"
     "  --file PATH        (loopback) the file read from the page cache\n"
     "  --list-dir PATH    (loopback) the listing folder, read and examined entry by entry\n"
@@ -227,6 +244,8 @@ options parse_options(const std::vector<std::string>& args, bool loopback) {
                 o.latency_dir = value();
             } else if (a == "--windows") {
                 o.windows = parse_seconds(value());
+            } else if (a == "--soak") {
+                o.soak_minutes = static_cast<int>(parse_count(value(), 1, 24 * 60));
             } else if (a == "--file" && loopback) {
                 o.cached_file = value();
             } else if (a == "--list-dir" && loopback) {
@@ -252,6 +271,7 @@ options parse_options(const std::vector<std::string>& args, bool loopback) {
             usage_error(std::string("--windows: ") + e.what());
         }
     }
+    if (o.soak_minutes && !o.pid) usage_error("--soak needs --pid");
     o.host = positional[0];
     o.port = positional[1];
     o.user = positional[2];
@@ -261,10 +281,24 @@ options parse_options(const std::vector<std::string>& args, bool loopback) {
 
 // --- Output -------------------------------------------------------------------
 
+// During a soak the workloads' own figures are kept here, by name, instead of
+// printed: the soak prints a summary of each minute. Only the main thread
+// prints figures, so this needs no lock.
+std::map<std::string, std::vector<double>>* kept_figures = nullptr;
+
 // One figure per line, flushed at once so that a caller sees progress.
-void print_figure(const std::string& name, double value, const char* unit, int decimals) {
+void write_figure(const std::string& name, double value, const char* unit, int decimals) {
     std::printf("%s %.*f %s\n", name.c_str(), decimals, value, unit);
     std::fflush(stdout);
+}
+
+// A workload's figure: written, or kept during a soak.
+void print_figure(const std::string& name, double value, const char* unit, int decimals) {
+    if (kept_figures) {
+        (*kept_figures)[name].push_back(value);
+        return;
+    }
+    write_figure(name, value, unit, decimals);
 }
 
 // --- The server process --------------------------------------------------------
@@ -324,10 +358,34 @@ struct memory_figures {
 
 memory_figures process_memory(long pid) {
     const std::string base = "/proc/" + std::to_string(pid);
-    const auto rss = parse_kib_field(read_text_file(base + "/status"), "VmRSS");
-    const auto pss = parse_kib_field(read_text_file(base + "/smaps_rollup"), "Pss");
+    const auto rss = parse_status_number(read_text_file(base + "/status"), "VmRSS");
+    const auto pss = parse_status_number(read_text_file(base + "/smaps_rollup"), "Pss");
     if (!rss || !pss) throw bench_error("no VmRSS or Pss for process " + std::to_string(pid));
     return {*rss, *pss};
+}
+
+// The entries of /proc/PID/fd: the descriptors the process holds.
+std::uint64_t descriptor_count(long pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) throw bench_error("cannot read " + path + ": " + std::strerror(errno));
+    std::uint64_t count = 0;
+    // Bounded like every loop: no process holds a billion descriptors.
+    for (std::uint64_t i = 0; i < 1'000'000'000; ++i) {
+        const dirent* entry = ::readdir(dir);
+        if (!entry) break;
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) ++count;
+    }
+    ::closedir(dir);
+    return count;
+}
+
+process_usage read_process_usage(long pid) {
+    const std::string status = read_text_file("/proc/" + std::to_string(pid) + "/status");
+    const auto rss = parse_status_number(status, "VmRSS");
+    const auto threads = parse_status_number(status, "Threads");
+    if (!rss || !threads) throw bench_error("no VmRSS or Threads for process " + std::to_string(pid));
+    return {*rss, descriptor_count(pid), *threads};
 }
 
 // Reads the operations finished so far and the server's CPU time at the start
@@ -1005,6 +1063,112 @@ void big_transfer(const bench_context& b, bool is_upload) {
     cpu.print(name, static_cast<double>(o.big_size) * o.big_runs / static_cast<double>(1ull << 30), "us/GiB");
 }
 
+// Runs the chosen workloads once each, in the order of all_workloads; a
+// failed one is reported on standard error and the others still run.
+// Returns the number that failed.
+int run_round(const bench_context& b, const std::vector<std::string>& chosen) {
+    const std::pair<const char*, std::function<void()>> steps[] = {
+        {"idle_rss", [&] { idle_rss(b); }},
+        {"list_10k", [&] { list_10k(b); }},
+        {"retr_1g", [&] { big_transfer(b, false); }},
+        {"stor_1g", [&] { big_transfer(b, true); }},
+        {"login_rate", [&] { login_rate(b); }},
+        {"small_retr_c64", [&] { small_retr(b); }},
+    };
+    int failures = 0;
+    for (const auto& [name, step] : steps) {
+        if (std::find(chosen.begin(), chosen.end(), name) == chosen.end()) continue;
+        try {
+            step();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "ftpbench: %s failed: %s\n", name, e.what());
+            ++failures;
+        }
+    }
+    return failures;
+}
+
+// The server's usage once it has settled after a round: the sessions have all
+// been closed from the client's side, and the server closes its side of each
+// and returns its worker to the pool a moment later. Up to 2 s for two
+// readings in a row with the same descriptors and threads.
+process_usage settled_usage(long pid) {
+    process_usage last = read_process_usage(pid);
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const process_usage now = read_process_usage(pid);
+        const bool same = now.descriptors == last.descriptors && now.threads == last.threads;
+        last = now;
+        if (same) break;
+    }
+    return last;
+}
+
+void write_usage(const std::string& prefix, const process_usage& usage) {
+    write_figure(prefix + "_rss", static_cast<double>(usage.rss_kib), "KiB", 0);
+    write_figure(prefix + "_descriptors", static_cast<double>(usage.descriptors), "descriptors", 0);
+    write_figure(prefix + "_threads", static_cast<double>(usage.threads), "threads", 0);
+}
+
+// Rounds of workloads for o.soak_minutes minutes. The first round warms the
+// server up (its worker pool grows to the most sessions at once, the
+// allocator's arenas fill) and is followed by the reading of minute 0; then
+// the round that ends each minute is followed by that minute's reading, with
+// the median rates of its rounds. Every reading is taken at the same point of
+// a round, with the server settled, so that two of them compare. The verdict
+// compares the last reading with minute 0's. Returns the exit code.
+int run_soak(const bench_context& b, const std::vector<std::string>& chosen) {
+    const options& o = b.o;
+    std::map<std::string, std::vector<double>> kept;
+    struct restore_output {
+        ~restore_output() { kept_figures = nullptr; }
+    } restore;
+    kept_figures = &kept;
+
+    int failures = run_round(b, chosen);
+    process_usage first{}, last{};
+    if (failures == 0) {
+        first = last = settled_usage(o.pid);
+        write_usage("soak_minute_0", first);
+    }
+    kept.clear();
+
+    const auto start = clock_type::now();
+    int reported = 0, rounds = 0;
+    // At most one round per 10 ms, a bound no real round comes near.
+    const int max_rounds = o.soak_minutes * 60 * 100;
+    for (int round = 0; failures == 0 && reported < o.soak_minutes && round < max_rounds; ++round) {
+        failures += run_round(b, chosen);
+        ++rounds;
+        const int minute = std::min(static_cast<int>(seconds_since(start) / 60.0), o.soak_minutes);
+        if (failures != 0 || minute <= reported) continue;
+        reported = minute;
+        last = settled_usage(o.pid);
+        const std::string prefix = "soak_minute_" + std::to_string(minute);
+        write_usage(prefix, last);
+        write_figure(prefix + "_rounds", rounds, "rounds", 0);
+        for (const auto& [rate, unit] : {std::pair{"small_retr_c64", "transfers/s"}, std::pair{"login_rate", "sessions/s"}}) {
+            const auto found = kept.find(rate);
+            if (found != kept.end()) write_figure(prefix + "_" + rate, median(found->second), unit, 0);
+        }
+        kept.clear();
+        rounds = 0;
+    }
+    if (failures != 0) {
+        std::fprintf(stderr, "ftpbench: soak: a workload failed; the soak ends here\n");
+        return 1;
+    }
+    auto growth = [](std::uint64_t from, std::uint64_t to) {
+        return static_cast<double>(to) - static_cast<double>(from);
+    };
+    write_figure("soak_rss_growth", growth(first.rss_kib, last.rss_kib), "KiB", 0);
+    write_figure("soak_descriptors_growth", growth(first.descriptors, last.descriptors), "descriptors", 0);
+    write_figure("soak_threads_growth", growth(first.threads, last.threads), "threads", 0);
+    const std::vector<std::string> excess = growth_verdict(first, last);
+    for (const std::string& message : excess) std::fprintf(stderr, "ftpbench: soak: %s\n", message.c_str());
+    return excess.empty() ? 0 : 1;
+}
+
 int run_server_workloads(const options& o) {
     bench_context b;
     b.o = o;
@@ -1015,20 +1179,12 @@ int run_server_workloads(const options& o) {
     b.upload_path = remote_path(o.folder, "ftpbench-upload");
 
     std::vector<std::string> chosen = o.workloads;
+    if (chosen.empty() && o.soak_minutes) chosen.assign(std::begin(soak_workloads), std::end(soak_workloads));
     if (chosen.empty()) {
         for (const char* name : all_workloads)
             if (o.pid || std::string(name) != "idle_rss") chosen.emplace_back(name);
     }
-    const std::pair<const char*, std::function<void()>> steps[] = {
-        {"idle_rss", [&] { idle_rss(b); }},
-        {"list_10k", [&] { list_10k(b); }},
-        {"retr_1g", [&] { big_transfer(b, false); }},
-        {"stor_1g", [&] { big_transfer(b, true); }},
-        {"login_rate", [&] { login_rate(b); }},
-        {"small_retr_c64", [&] { small_retr(b); }},
-    };
 
-    int failures = 0;
     if (o.prepare) {
         try {
             prepare_files(b);
@@ -1037,16 +1193,8 @@ int run_server_workloads(const options& o) {
             return 1;
         }
     }
-    for (const auto& [name, step] : steps) {
-        if (std::find(chosen.begin(), chosen.end(), name) == chosen.end()) continue;
-        try {
-            step();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "ftpbench: %s failed: %s\n", name, e.what());
-            ++failures;
-        }
-    }
-    return failures ? 1 : 0;
+    if (o.soak_minutes) return run_soak(b, chosen);
+    return run_round(b, chosen) ? 1 : 0;
 }
 
 // --- The machine's limits -----------------------------------------------------------
