@@ -1,6 +1,7 @@
 // The pure pieces of the benchmark client: reading FTP replies and the PASV
-// address, size arguments, the /proc figures of a process, and the statistics
-// printed. No system calls here, so each piece is tested on its own
+// address, size arguments, the /proc figures of a process, the statistics
+// printed, the figures of each window of a timed workload and the verdict of
+// a soak. No system calls here, so each piece is tested on its own
 // (bench/bench_text_test.cpp). Standard library only, like the client itself.
 #pragma once
 
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -167,9 +169,10 @@ inline std::uint64_t parse_stat_cpu_ticks(std::string_view stat) {
     return ticks;
 }
 
-// The number of a "Key:   1234 kB" line of /proc/PID/status or smaps_rollup,
-// in KiB; nothing when no line has that key.
-inline std::optional<std::uint64_t> parse_kib_field(std::string_view text, std::string_view key) {
+// The number of a "Key:   1234 kB" line of /proc/PID/status or smaps_rollup
+// (in KiB), or of a "Key:\t12" line (a count, such as Threads); nothing when
+// no line has that key.
+inline std::optional<std::uint64_t> parse_status_number(std::string_view text, std::string_view key) {
     std::size_t at = 0;
     while (at < text.size()) {
         std::size_t end = text.find('\n', at);
@@ -212,6 +215,117 @@ inline std::string remote_path(std::string_view folder, std::string_view name) {
     std::string path(folder);
     if (path.empty() || path.back() != '/') path += '/';
     return path + std::string(name);
+}
+
+// --- Windows of a timed workload ----------------------------------------------
+
+// The boundaries (seconds from the start) between windows of `window` seconds
+// in a run of `duration` seconds: every multiple of the window before the end.
+// The run's end closes the last window, so a duration that is not a multiple
+// leaves a shorter last window rather than a window of a few milliseconds.
+// Throws bench_error for a window that is not positive or that is longer than
+// the run, and for more than 10,000 windows.
+inline std::vector<double> window_boundaries(double duration, double window) {
+    if (!(window > 0) || window > duration) throw bench_error("the window must be from 0 to the duration");
+    if (duration / window > 10'000) throw bench_error("more than 10000 windows");
+    std::vector<double> boundaries;
+    // A boundary within a thousandth of a window of the end would make a last
+    // window that holds nothing but rounding.
+    for (int k = 1; k * window < duration - window * 1e-3; ++k) boundaries.push_back(k * window);
+    return boundaries;
+}
+
+// One reading during a timed workload: seconds from its start, the operations
+// finished so far and the server's CPU time so far (seconds).
+struct window_reading {
+    double seconds;
+    std::uint64_t done;
+    double cpu_seconds;
+};
+
+// The figures of the window between two readings: operations per second, and
+// the server's CPU per operation in microseconds (nothing when the window
+// holds no operation).
+struct window_figure {
+    double rate;
+    std::optional<double> cpu_us_per_operation;
+};
+
+// One figure per pair of consecutive readings. Throws bench_error when the
+// readings go back in time or in count (a sampler's fault, not the server's).
+inline std::vector<window_figure> window_figures(const std::vector<window_reading>& readings) {
+    std::vector<window_figure> figures;
+    for (std::size_t i = 1; i < readings.size(); ++i) {
+        const window_reading& from = readings[i - 1];
+        const window_reading& to = readings[i];
+        if (!(to.seconds > from.seconds) || to.done < from.done)
+            throw bench_error("window readings out of order");
+        const double operations = static_cast<double>(to.done - from.done);
+        window_figure figure{operations / (to.seconds - from.seconds), std::nullopt};
+        if (operations > 0) figure.cpu_us_per_operation = (to.cpu_seconds - from.cpu_seconds) * 1e6 / operations;
+        figures.push_back(figure);
+    }
+    return figures;
+}
+
+// --- Soak ------------------------------------------------------------------------
+
+// What a process holds at one moment.
+struct process_usage {
+    std::uint64_t rss_kib = 0;
+    std::uint64_t descriptors = 0;
+    std::uint64_t threads = 0;
+};
+
+// How much each figure may grow between the first and the last reading of a
+// soak before it counts as growth.
+//
+// RSS: the larger of a fixed amount and a share of the first reading. The
+// allocator keeps freed blocks for reuse in the arena of whichever thread freed
+// them, so which pages are resident after a workload depends on which worker
+// threads happened to serve the biggest buffers; between two quiet moments of
+// the same server that moves by a few MiB, while a leak of even a few hundred
+// bytes per transfer adds tens of MiB over minutes of thousands of transfers a
+// second.
+//
+// Descriptors: a few, for a listening passive socket or a closing connection
+// caught at the reading, and one more for every thread that was added, since
+// a server's worker may hold a descriptor of its own (TARVEX's each hold an
+// event to wake them); a leak of one per session or per transfer adds
+// thousands.
+//
+// Threads: the server's worker pool keeps every worker it created, so its size
+// is the most sessions that were ever busy at once; a later round of 64
+// sessions that starts while the server is still finishing the previous
+// round's sessions sets a slightly higher peak. A leaked thread per session
+// adds one per session.
+struct growth_tolerance {
+    std::uint64_t rss_kib = 8 << 10;
+    std::uint64_t rss_percent = 10;
+    std::uint64_t descriptors = 4;
+    std::uint64_t threads = 16;
+};
+
+// The figures that grew past their tolerance from `first` to `last`, one
+// message each ("RSS grew by ..."); empty when everything stayed flat.
+// Shrinking is never growth.
+inline std::vector<std::string> growth_verdict(const process_usage& first, const process_usage& last,
+                                               const growth_tolerance& tolerance = {}) {
+    std::vector<std::string> excess;
+    auto check = [&](const char* what, std::uint64_t from, std::uint64_t to, std::uint64_t allowed,
+                     const char* unit) {
+        if (to <= from || to - from <= allowed) return;
+        std::ostringstream message;
+        message << what << " grew by " << (to - from) << " " << unit << " (from " << from << " to " << to
+                << "), more than the " << allowed << " allowed";
+        excess.push_back(message.str());
+    };
+    check("RSS", first.rss_kib, last.rss_kib,
+          std::max(tolerance.rss_kib, first.rss_kib * tolerance.rss_percent / 100), "KiB");
+    const std::uint64_t added_threads = last.threads > first.threads ? last.threads - first.threads : 0;
+    check("descriptors", first.descriptors, last.descriptors, tolerance.descriptors + added_threads, "descriptors");
+    check("threads", first.threads, last.threads, tolerance.threads, "threads");
+    return excess;
 }
 
 }  // namespace ftpbench

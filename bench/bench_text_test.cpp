@@ -1,5 +1,6 @@
 // The benchmark client's pure pieces: replies, PASV addresses, sizes, /proc
-// texts and the statistics it prints. Built and run by scripts/bench.
+// texts, the statistics it prints, the windows of a timed workload and the
+// verdict of a soak. Built and run by scripts/bench.
 #include "bench_text.h"
 
 #include <gtest/gtest.h>
@@ -104,15 +105,18 @@ TEST(parse_stat_cpu_ticks, user_plus_system_after_the_command_name) {
     EXPECT_THROW(parse_stat_cpu_ticks("4242 (tarvex) S 1 2 3"), bench_error);
 }
 
-TEST(parse_kib_field, status_and_smaps_rollup_lines) {
-    const std::string status = "Name:\ttarvex\nVmPeak:\t  300000 kB\nVmRSS:\t    5120 kB\nRssAnon:\t 1000 kB\n";
+TEST(parse_status_number, status_and_smaps_rollup_lines) {
+    const std::string status = "Name:\ttarvex\nVmPeak:\t  300000 kB\nVmRSS:\t    5120 kB\nRssAnon:\t 1000 kB\n"
+                               "Threads:\t67\nSigQ:\t0/31\n";
     const std::string rollup = "00400000-7ffd [rollup]\nRss:                5120 kB\nPss:                4096 kB\n"
                                "Pss_Anon:           1000 kB\n";
-    EXPECT_EQ(parse_kib_field(status, "VmRSS"), 5120u);
-    EXPECT_EQ(parse_kib_field(rollup, "Pss"), 4096u);  // not Pss_Anon
-    EXPECT_EQ(parse_kib_field(rollup, "Pss_Anon"), 1000u);
-    EXPECT_EQ(parse_kib_field(status, "VmSwap"), std::nullopt);
-    EXPECT_EQ(parse_kib_field("VmRSS:\tnone\n", "VmRSS"), std::nullopt);
+    EXPECT_EQ(parse_status_number(status, "VmRSS"), 5120u);
+    EXPECT_EQ(parse_status_number(rollup, "Pss"), 4096u);  // not Pss_Anon
+    EXPECT_EQ(parse_status_number(rollup, "Pss_Anon"), 1000u);
+    EXPECT_EQ(parse_status_number(status, "Threads"), 67u);  // a count, no unit, the last key before SigQ
+    EXPECT_EQ(parse_status_number(status, "VmSwap"), std::nullopt);
+    EXPECT_EQ(parse_status_number(status, "Thread"), std::nullopt);  // a prefix of a key is not the key
+    EXPECT_EQ(parse_status_number("VmRSS:\tnone\n", "VmRSS"), std::nullopt);
 }
 
 TEST(statistics, nearest_rank_percentiles_and_median) {
@@ -135,6 +139,101 @@ TEST(remote_path, joins_folder_and_name) {
     EXPECT_EQ(remote_path("", "ftpbench-big"), "/ftpbench-big");
     EXPECT_EQ(remote_path("/data", "ftpbench-big"), "/data/ftpbench-big");
     EXPECT_EQ(remote_path("/data/", "ftpbench-big"), "/data/ftpbench-big");
+}
+
+TEST(window_boundaries, multiples_of_the_window_before_the_end) {
+    struct row {
+        double duration, window;
+        std::vector<double> boundaries;
+    };
+    const row rows[] = {
+        {60, 10, {10, 20, 30, 40, 50}},
+        {65, 10, {10, 20, 30, 40, 50, 60}},  // the last window is 5 s
+        {1, 0.25, {0.25, 0.5, 0.75}},
+        {10, 10, {}},
+        // A remainder of a thousandth of a window or less joins the last window.
+        {20.005, 10, {10}},
+        {20.5, 10, {10, 20}},
+    };
+    for (const row& r : rows) {
+        const std::vector<double> got = window_boundaries(r.duration, r.window);
+        ASSERT_EQ(got.size(), r.boundaries.size()) << r.duration << " / " << r.window;
+        for (std::size_t i = 0; i < got.size(); ++i) EXPECT_DOUBLE_EQ(got[i], r.boundaries[i]) << r.duration;
+    }
+    EXPECT_THROW(window_boundaries(10, 0), bench_error);
+    EXPECT_THROW(window_boundaries(10, -1), bench_error);
+    EXPECT_THROW(window_boundaries(10, 11), bench_error);
+    EXPECT_THROW(window_boundaries(3600, 0.1), bench_error);  // 36,000 windows
+}
+
+TEST(window_figures, rate_and_server_cpu_of_each_window) {
+    // 10 s windows: 25,000 transfers for 5 s of CPU (200 us each), then a
+    // slower one, then a stall, then a short last window of 5 s.
+    const std::vector<window_reading> readings = {
+        {0, 0, 100.0}, {10, 25'000, 105.0}, {20, 45'000, 110.0}, {30, 45'000, 110.5}, {35, 47'000, 111.0},
+    };
+    const std::vector<window_figure> figures = window_figures(readings);
+    ASSERT_EQ(figures.size(), 4u);
+    EXPECT_DOUBLE_EQ(figures[0].rate, 2500);
+    EXPECT_DOUBLE_EQ(figures[0].cpu_us_per_operation.value(), 200);
+    EXPECT_DOUBLE_EQ(figures[1].rate, 2000);
+    EXPECT_DOUBLE_EQ(figures[1].cpu_us_per_operation.value(), 250);
+    EXPECT_DOUBLE_EQ(figures[2].rate, 0);
+    EXPECT_EQ(figures[2].cpu_us_per_operation, std::nullopt);  // no transfer: no CPU per transfer
+    EXPECT_DOUBLE_EQ(figures[3].rate, 400);                    // per second of its own length
+    EXPECT_DOUBLE_EQ(figures[3].cpu_us_per_operation.value(), 250);
+
+    EXPECT_TRUE(window_figures({{0, 0, 1.0}}).empty());
+    EXPECT_THROW(window_figures({{0, 0, 0}, {0, 5, 0}}), bench_error);     // no time between
+    EXPECT_THROW(window_figures({{0, 0, 0}, {-1, 5, 0}}), bench_error);    // back in time
+    EXPECT_THROW(window_figures({{0, 9, 0}, {1, 5, 0}}), bench_error);     // count going back
+}
+
+TEST(growth_verdict, last_reading_against_the_first) {
+    struct row {
+        const char* what;
+        process_usage first, last;
+        std::vector<std::string> grown;  // the start of each message, in order
+    };
+    const row rows[] = {
+        {"the same", {7000, 10, 70}, {7000, 10, 70}, {}},
+        {"everything shrank", {9000, 12, 80}, {7000, 8, 70}, {}},
+        {"RSS within 8 MiB of a small first", {7000, 10, 70}, {7000 + 8192, 10, 70}, {}},
+        {"RSS just past 8 MiB", {7000, 10, 70}, {7000 + 8193, 10, 70}, {"RSS grew by 8193 KiB"}},
+        // Past 80 MiB the 10 % share is the larger allowance.
+        {"RSS within 10 % of a large first", {200'000, 10, 70}, {220'000, 10, 70}, {}},
+        {"RSS past 10 % of a large first", {200'000, 10, 70}, {220'001, 10, 70}, {"RSS grew by 20001 KiB"}},
+        {"four more descriptors", {7000, 10, 70}, {7000, 14, 70}, {}},
+        {"five more descriptors", {7000, 10, 70}, {7000, 15, 70}, {"descriptors grew by 5"}},
+        // Each added thread may bring a descriptor of its own.
+        {"ten more threads, fourteen more descriptors", {7000, 74, 66}, {7000, 88, 76}, {}},
+        {"ten more threads, fifteen more descriptors", {7000, 74, 66}, {7000, 89, 76}, {"descriptors grew by 15"}},
+        {"fewer threads do not lower the allowance", {7000, 74, 66}, {7000, 78, 60}, {}},
+        {"sixteen more threads", {7000, 10, 70}, {7000, 10, 86}, {}},
+        {"seventeen more threads", {7000, 10, 70}, {7000, 10, 87}, {"threads grew by 17"}},
+        {"a descriptor leak with a thread leak", {7000, 10, 70}, {30'000, 5000, 2000},
+         {"RSS grew by 23000 KiB", "descriptors grew by 4990", "threads grew by 1930"}},
+        {"a thread leak whose threads each hold a descriptor", {7000, 74, 66}, {9000, 1074, 1066},
+         {"threads grew by 1000"}},
+    };
+    for (const row& r : rows) {
+        const std::vector<std::string> got = growth_verdict(r.first, r.last);
+        ASSERT_EQ(got.size(), r.grown.size()) << r.what;
+        for (std::size_t i = 0; i < got.size(); ++i)
+            EXPECT_EQ(got[i].rfind(r.grown[i], 0), 0u) << r.what << ": " << got[i];
+    }
+    // The message says from what to what and what was allowed.
+    EXPECT_EQ(growth_verdict({7000, 10, 70}, {7000, 15, 70}).at(0),
+              "descriptors grew by 5 descriptors (from 10 to 15), more than the 4 allowed");
+    // Other tolerances are honoured, a zero one included.
+    growth_tolerance strict;
+    strict.rss_kib = 0;
+    strict.rss_percent = 0;
+    strict.descriptors = 0;
+    strict.threads = 0;
+    EXPECT_EQ(growth_verdict({7000, 10, 70}, {7001, 12, 71}, strict).size(), 3u);  // one descriptor for the thread
+    EXPECT_EQ(growth_verdict({7000, 10, 70}, {7000, 11, 71}, strict).size(), 1u);  // only the thread
+    EXPECT_TRUE(growth_verdict({7000, 10, 70}, {7000, 10, 70}, strict).empty());
 }
 
 }  // namespace

@@ -16,6 +16,9 @@
 // that a session's thread is part of what a session costs.
 //
 //   ftpbench [options] HOST PORT USER PASSWORD     the server workloads
+//   ftpbench --soak MINUTES [options] HOST ...     the workloads in a loop, the
+//                                                  server's memory, descriptors
+//                                                  and threads each minute
 //   ftpbench loopback [options]                    the machine's own limits
 //
 // Run with --help for the options. Every loop is bounded in count and in time,
@@ -25,23 +28,27 @@
 #include "bench_text.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <latch>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -88,8 +95,11 @@ struct options {
     double timeout = 30.0;
     bool prepare = false;
     std::string latency_dir;  // when set, every latency sample goes to a file there
+    double windows = 0;       // seconds of each window of the rate workloads; 0: none
+    int soak_minutes = 0;     // 0: each workload once
     // loopback mode
     std::string cached_file;
+    std::string list_dir;
 };
 
 // In the order they run. idle_rss comes first, while the server has no idle
@@ -100,9 +110,15 @@ struct options {
 // milliseconds and would slow (and blur) whatever ran after.
 const char* const all_workloads[] = {"idle_rss", "list_10k", "retr_1g", "stor_1g", "login_rate", "small_retr_c64"};
 
+// The round of a soak unless --workloads says otherwise: every kind of session
+// the server serves (listings, big and small downloads, uploads, logins) and
+// nothing that holds sessions open on purpose.
+const char* const soak_workloads[] = {"list_10k", "retr_1g", "stor_1g", "login_rate", "small_retr_c64"};
+
 const char usage_text[] =
     "usage: ftpbench [options] HOST PORT USER PASSWORD\n"
-    "       ftpbench loopback [--size N] [--runs N] [--file PATH] [--quick]\n"
+    "       ftpbench --soak MINUTES --pid N [options] HOST PORT USER PASSWORD\n"
+    "       ftpbench loopback [--size N] [--runs N] [--file PATH] [--list-dir PATH] [--list-runs N] [--quick]\n"
     "\n"
     "Server workloads (all by default, run in the order listed):\n"
     "  idle_rss        server memory per idle logged-in session (needs --pid)\n"
@@ -132,8 +148,19 @@ const char usage_text[] =
     "  --timeout S        limit of every single network wait (default 30)\n"
     "  --prepare          upload the missing files first\n"
     "  --latencies DIR    write every sample to DIR/<workload>.ms: start (s), latency (ms)\n"
+    "  --windows S        login_rate and small_retr_c64 also print the rate of every S\n"
+    "                     seconds of the run (<name>_window_<n>), small_retr_c64 with the\n"
+    "                     server's CPU per transfer of each (<name>_window_<n>_cpu, needs --pid)\n"
+    "  --soak MINUTES     run the workloads (by default list_10k, retr_1g, stor_1g, login_rate,\n"
+    "                     small_retr_c64) round after round for that long, after one warm-up\n"
+    "                     round; print the server's RSS, descriptors and threads after the\n"
+    "                     warm-up (minute 0) and at the end of the round that ends each\n"
+    "                     minute; exit 1 when the last reading has grown past the first\n"
+    "                     by more than a small tolerance (needs --pid)\n"
     "  --quick            tiny sizes for a smoke test: 4M, 1 s, 100 files\n"
-    "  --file PATH        (loopback) the file read from the page cache\n";
+    "  --file PATH        (loopback) the file read from the page cache\n"
+    "  --list-dir PATH    (loopback) the listing folder, read and examined entry by entry\n"
+    "                     the way the server does for a listing (list_floor_10k)\n";
 
 [[noreturn]] void usage_error(const std::string& message) {
     std::fprintf(stderr, "ftpbench: %s\n\n%s", message.c_str(), usage_text);
@@ -215,8 +242,14 @@ options parse_options(const std::vector<std::string>& args, bool loopback) {
                 o.prepare = true;
             } else if (a == "--latencies") {
                 o.latency_dir = value();
+            } else if (a == "--windows") {
+                o.windows = parse_seconds(value());
+            } else if (a == "--soak") {
+                o.soak_minutes = static_cast<int>(parse_count(value(), 1, 24 * 60));
             } else if (a == "--file" && loopback) {
                 o.cached_file = value();
+            } else if (a == "--list-dir" && loopback) {
+                o.list_dir = value();
             } else if (a.size() > 1 && a[0] == '-') {
                 usage_error("unknown option: " + a);
             } else {
@@ -231,6 +264,14 @@ options parse_options(const std::vector<std::string>& args, bool loopback) {
         return o;
     }
     if (positional.size() != 4) usage_error("HOST PORT USER PASSWORD expected");
+    if (o.windows > 0) {
+        try {
+            window_boundaries(o.duration, o.windows);
+        } catch (const bench_error& e) {
+            usage_error(std::string("--windows: ") + e.what());
+        }
+    }
+    if (o.soak_minutes && !o.pid) usage_error("--soak needs --pid");
     o.host = positional[0];
     o.port = positional[1];
     o.user = positional[2];
@@ -240,10 +281,24 @@ options parse_options(const std::vector<std::string>& args, bool loopback) {
 
 // --- Output -------------------------------------------------------------------
 
+// During a soak the workloads' own figures are kept here, by name, instead of
+// printed: the soak prints a summary of each minute. Only the main thread
+// prints figures, so this needs no lock.
+std::map<std::string, std::vector<double>>* kept_figures = nullptr;
+
 // One figure per line, flushed at once so that a caller sees progress.
-void print_figure(const std::string& name, double value, const char* unit, int decimals) {
+void write_figure(const std::string& name, double value, const char* unit, int decimals) {
     std::printf("%s %.*f %s\n", name.c_str(), decimals, value, unit);
     std::fflush(stdout);
+}
+
+// A workload's figure: written, or kept during a soak.
+void print_figure(const std::string& name, double value, const char* unit, int decimals) {
+    if (kept_figures) {
+        (*kept_figures)[name].push_back(value);
+        return;
+    }
+    write_figure(name, value, unit, decimals);
 }
 
 // --- The server process --------------------------------------------------------
@@ -303,11 +358,113 @@ struct memory_figures {
 
 memory_figures process_memory(long pid) {
     const std::string base = "/proc/" + std::to_string(pid);
-    const auto rss = parse_kib_field(read_text_file(base + "/status"), "VmRSS");
-    const auto pss = parse_kib_field(read_text_file(base + "/smaps_rollup"), "Pss");
+    const auto rss = parse_status_number(read_text_file(base + "/status"), "VmRSS");
+    const auto pss = parse_status_number(read_text_file(base + "/smaps_rollup"), "Pss");
     if (!rss || !pss) throw bench_error("no VmRSS or Pss for process " + std::to_string(pid));
     return {*rss, *pss};
 }
+
+// The entries of /proc/PID/fd: the descriptors the process holds.
+std::uint64_t descriptor_count(long pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) throw bench_error("cannot read " + path + ": " + std::strerror(errno));
+    std::uint64_t count = 0;
+    // Bounded like every loop: no process holds a billion descriptors.
+    for (std::uint64_t i = 0; i < 1'000'000'000; ++i) {
+        const dirent* entry = ::readdir(dir);
+        if (!entry) break;
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) ++count;
+    }
+    ::closedir(dir);
+    return count;
+}
+
+process_usage read_process_usage(long pid) {
+    const std::string status = read_text_file("/proc/" + std::to_string(pid) + "/status");
+    const auto rss = parse_status_number(status, "VmRSS");
+    const auto threads = parse_status_number(status, "Threads");
+    if (!rss || !threads) throw bench_error("no VmRSS or Threads for process " + std::to_string(pid));
+    return {*rss, descriptor_count(pid), *threads};
+}
+
+// Reads the operations finished so far and the server's CPU time at the start
+// of a timed workload, at every window boundary before its deadline (on a
+// thread of its own) and at its end, for the figures of each window
+// (--windows). Does nothing without --windows.
+class window_sampler {
+public:
+    window_sampler(const options& o, const std::atomic<std::uint64_t>& done) : o_(o), done_(done) {}
+    window_sampler(const window_sampler&) = delete;
+    window_sampler& operator=(const window_sampler&) = delete;
+    ~window_sampler() { finish(clock_type::now()); }
+
+    // The first reading, now, then the thread for the boundaries.
+    void start(clock_type::time_point start) {
+        if (o_.windows <= 0) return;
+        start_ = start;
+        take(start);
+        const std::vector<double> boundaries = window_boundaries(o_.duration, o_.windows);
+        thread_ = std::thread([this, boundaries] {
+            for (double boundary : boundaries) {
+                std::unique_lock<std::mutex> hold(lock_);
+                if (wake_.wait_until(hold, seconds_after(start_, boundary), [this] { return stopping_; })) return;
+                hold.unlock();
+                take(clock_type::now());
+            }
+        });
+    }
+
+    // Stops the thread and takes the last reading, at `end`. Only the first
+    // call counts.
+    void finish(clock_type::time_point end) {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+        take(end);
+    }
+
+    // "<name>_window_<n> rate unit" for each window and, with a cpu_unit and
+    // a PID, "<name>_window_<n>_cpu" in microseconds per operation.
+    void print(const std::string& name, const char* unit, const char* cpu_unit) const {
+        if (o_.windows <= 0) return;
+        if (!failure_.empty()) throw bench_error("window reading: " + failure_);
+        const std::vector<window_figure> figures = window_figures(readings_);
+        for (std::size_t i = 0; i < figures.size(); ++i) {
+            const std::string window = name + "_window_" + std::to_string(i + 1);
+            print_figure(window, figures[i].rate, unit, 0);
+            if (cpu_unit && o_.pid && figures[i].cpu_us_per_operation)
+                print_figure(window + "_cpu", *figures[i].cpu_us_per_operation, cpu_unit, 0);
+        }
+    }
+
+private:
+    // Called by the sampling thread, or by finish() after it has ended: the
+    // readings need no lock of their own.
+    void take(clock_type::time_point at) {
+        if (!failure_.empty()) return;
+        try {
+            const double cpu = o_.pid ? process_cpu_seconds(o_.pid) : 0;
+            readings_.push_back({std::chrono::duration<double>(at - start_).count(), done_.load(), cpu});
+        } catch (const std::exception& e) {
+            failure_ = e.what();
+        }
+    }
+
+    const options& o_;
+    const std::atomic<std::uint64_t>& done_;
+    clock_type::time_point start_;
+    std::vector<window_reading> readings_;
+    std::string failure_;
+    std::thread thread_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+};
 
 // --- Sockets -------------------------------------------------------------------
 
@@ -729,10 +886,13 @@ void login_rate(const bench_context& b) {
     const options& o = b.o;
     first_failure failure;
     std::vector<std::vector<sample>> samples(static_cast<std::size_t>(o.login_clients));
+    std::atomic<std::uint64_t> done{0};
+    window_sampler windows(o, done);
     cpu_meter cpu(o.pid);
     cpu.start();
     const auto start = clock_type::now();
     const auto deadline = seconds_after(start, o.duration);
+    windows.start(start);
     run_threads(o.login_clients, failure, [&](int i) {
         std::vector<sample>& mine = samples[static_cast<std::size_t>(i)];
         for (std::uint64_t n = 0; n < max_operations_per_session && !failure.failed(); ++n) {
@@ -742,15 +902,19 @@ void login_rate(const bench_context& b) {
             c.log_in(o.user, o.password);
             c.quit();
             mine.push_back({std::chrono::duration<double>(begin - start).count(), seconds_since(begin)});
+            done.fetch_add(1, std::memory_order_relaxed);
         }
     });
-    const double elapsed = seconds_since(start);
+    const auto end = clock_type::now();
+    const double elapsed = std::chrono::duration<double>(end - start).count();
     cpu.stop();
+    windows.finish(end);
     failure.throw_if_failed();
     const std::vector<sample> all = all_samples(samples);
     print_figure("login_rate", static_cast<double>(all.size()) / elapsed, "sessions/s", 0);
     print_latencies(o, "login_rate", all);
     cpu.print("login_rate", static_cast<double>(all.size()), "us/login");
+    windows.print("login_rate", "sessions/s", nullptr);
 }
 
 // Transfers per second: every session logs in first (not timed), then all
@@ -763,6 +927,8 @@ void small_retr(const bench_context& b) {
     first_failure failure;
     std::vector<std::vector<sample>> samples(static_cast<std::size_t>(n));
     std::latch logged_in(n), go(1), finished(n), quit(1);
+    std::atomic<std::uint64_t> done{0};
+    window_sampler windows(o, done);
     cpu_meter cpu(o.pid);
     clock_type::time_point start, deadline, end;
 
@@ -771,10 +937,12 @@ void small_retr(const bench_context& b) {
         cpu.start();
         start = clock_type::now();
         deadline = seconds_after(start, o.duration);
+        windows.start(start);
         go.count_down();
         finished.wait();
         end = clock_type::now();
         cpu.stop();
+        windows.finish(end);
         quit.count_down();
     });
     run_threads(n, failure, [&](int i) {
@@ -800,6 +968,7 @@ void small_retr(const bench_context& b) {
                     throw bench_error(b.small_path + ": " + std::to_string(bytes) + " bytes received, not " +
                                       std::to_string(o.small_size));
                 mine.push_back({std::chrono::duration<double>(begin - start).count(), seconds_since(begin)});
+                done.fetch_add(1, std::memory_order_relaxed);
             }
         } catch (...) {
             finished.count_down();
@@ -817,6 +986,7 @@ void small_retr(const bench_context& b) {
     print_figure("small_retr_c64", static_cast<double>(all.size()) / elapsed, "transfers/s", 0);
     print_latencies(o, "small_retr_c64", all);
     cpu.print("small_retr_c64", static_cast<double>(all.size()), "us/transfer");
+    windows.print("small_retr_c64", "transfers/s", "us/transfer");
 }
 
 // LIST and MLSD of the listing folder: one warm-up, then the median time of
@@ -893,6 +1063,112 @@ void big_transfer(const bench_context& b, bool is_upload) {
     cpu.print(name, static_cast<double>(o.big_size) * o.big_runs / static_cast<double>(1ull << 30), "us/GiB");
 }
 
+// Runs the chosen workloads once each, in the order of all_workloads; a
+// failed one is reported on standard error and the others still run.
+// Returns the number that failed.
+int run_round(const bench_context& b, const std::vector<std::string>& chosen) {
+    const std::pair<const char*, std::function<void()>> steps[] = {
+        {"idle_rss", [&] { idle_rss(b); }},
+        {"list_10k", [&] { list_10k(b); }},
+        {"retr_1g", [&] { big_transfer(b, false); }},
+        {"stor_1g", [&] { big_transfer(b, true); }},
+        {"login_rate", [&] { login_rate(b); }},
+        {"small_retr_c64", [&] { small_retr(b); }},
+    };
+    int failures = 0;
+    for (const auto& [name, step] : steps) {
+        if (std::find(chosen.begin(), chosen.end(), name) == chosen.end()) continue;
+        try {
+            step();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "ftpbench: %s failed: %s\n", name, e.what());
+            ++failures;
+        }
+    }
+    return failures;
+}
+
+// The server's usage once it has settled after a round: the sessions have all
+// been closed from the client's side, and the server closes its side of each
+// and returns its worker to the pool a moment later. Up to 2 s for two
+// readings in a row with the same descriptors and threads.
+process_usage settled_usage(long pid) {
+    process_usage last = read_process_usage(pid);
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const process_usage now = read_process_usage(pid);
+        const bool same = now.descriptors == last.descriptors && now.threads == last.threads;
+        last = now;
+        if (same) break;
+    }
+    return last;
+}
+
+void write_usage(const std::string& prefix, const process_usage& usage) {
+    write_figure(prefix + "_rss", static_cast<double>(usage.rss_kib), "KiB", 0);
+    write_figure(prefix + "_descriptors", static_cast<double>(usage.descriptors), "descriptors", 0);
+    write_figure(prefix + "_threads", static_cast<double>(usage.threads), "threads", 0);
+}
+
+// Rounds of workloads for o.soak_minutes minutes. The first round warms the
+// server up (its worker pool grows to the most sessions at once, the
+// allocator's arenas fill) and is followed by the reading of minute 0; then
+// the round that ends each minute is followed by that minute's reading, with
+// the median rates of its rounds. Every reading is taken at the same point of
+// a round, with the server settled, so that two of them compare. The verdict
+// compares the last reading with minute 0's. Returns the exit code.
+int run_soak(const bench_context& b, const std::vector<std::string>& chosen) {
+    const options& o = b.o;
+    std::map<std::string, std::vector<double>> kept;
+    struct restore_output {
+        ~restore_output() { kept_figures = nullptr; }
+    } restore;
+    kept_figures = &kept;
+
+    int failures = run_round(b, chosen);
+    process_usage first{}, last{};
+    if (failures == 0) {
+        first = last = settled_usage(o.pid);
+        write_usage("soak_minute_0", first);
+    }
+    kept.clear();
+
+    const auto start = clock_type::now();
+    int reported = 0, rounds = 0;
+    // At most one round per 10 ms, a bound no real round comes near.
+    const int max_rounds = o.soak_minutes * 60 * 100;
+    for (int round = 0; failures == 0 && reported < o.soak_minutes && round < max_rounds; ++round) {
+        failures += run_round(b, chosen);
+        ++rounds;
+        const int minute = std::min(static_cast<int>(seconds_since(start) / 60.0), o.soak_minutes);
+        if (failures != 0 || minute <= reported) continue;
+        reported = minute;
+        last = settled_usage(o.pid);
+        const std::string prefix = "soak_minute_" + std::to_string(minute);
+        write_usage(prefix, last);
+        write_figure(prefix + "_rounds", rounds, "rounds", 0);
+        for (const auto& [rate, unit] : {std::pair{"small_retr_c64", "transfers/s"}, std::pair{"login_rate", "sessions/s"}}) {
+            const auto found = kept.find(rate);
+            if (found != kept.end()) write_figure(prefix + "_" + rate, median(found->second), unit, 0);
+        }
+        kept.clear();
+        rounds = 0;
+    }
+    if (failures != 0) {
+        std::fprintf(stderr, "ftpbench: soak: a workload failed; the soak ends here\n");
+        return 1;
+    }
+    auto growth = [](std::uint64_t from, std::uint64_t to) {
+        return static_cast<double>(to) - static_cast<double>(from);
+    };
+    write_figure("soak_rss_growth", growth(first.rss_kib, last.rss_kib), "KiB", 0);
+    write_figure("soak_descriptors_growth", growth(first.descriptors, last.descriptors), "descriptors", 0);
+    write_figure("soak_threads_growth", growth(first.threads, last.threads), "threads", 0);
+    const std::vector<std::string> excess = growth_verdict(first, last);
+    for (const std::string& message : excess) std::fprintf(stderr, "ftpbench: soak: %s\n", message.c_str());
+    return excess.empty() ? 0 : 1;
+}
+
 int run_server_workloads(const options& o) {
     bench_context b;
     b.o = o;
@@ -903,20 +1179,12 @@ int run_server_workloads(const options& o) {
     b.upload_path = remote_path(o.folder, "ftpbench-upload");
 
     std::vector<std::string> chosen = o.workloads;
+    if (chosen.empty() && o.soak_minutes) chosen.assign(std::begin(soak_workloads), std::end(soak_workloads));
     if (chosen.empty()) {
         for (const char* name : all_workloads)
             if (o.pid || std::string(name) != "idle_rss") chosen.emplace_back(name);
     }
-    const std::pair<const char*, std::function<void()>> steps[] = {
-        {"idle_rss", [&] { idle_rss(b); }},
-        {"list_10k", [&] { list_10k(b); }},
-        {"retr_1g", [&] { big_transfer(b, false); }},
-        {"stor_1g", [&] { big_transfer(b, true); }},
-        {"login_rate", [&] { login_rate(b); }},
-        {"small_retr_c64", [&] { small_retr(b); }},
-    };
 
-    int failures = 0;
     if (o.prepare) {
         try {
             prepare_files(b);
@@ -925,16 +1193,8 @@ int run_server_workloads(const options& o) {
             return 1;
         }
     }
-    for (const auto& [name, step] : steps) {
-        if (std::find(chosen.begin(), chosen.end(), name) == chosen.end()) continue;
-        try {
-            step();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "ftpbench: %s failed: %s\n", name, e.what());
-            ++failures;
-        }
-    }
-    return failures ? 1 : 0;
+    if (o.soak_minutes) return run_soak(b, chosen);
+    return run_round(b, chosen) ? 1 : 0;
 }
 
 // --- The machine's limits -----------------------------------------------------------
@@ -1030,27 +1290,62 @@ double cached_read(const std::string& path) {
     return static_cast<double>(total) / seconds / 1e6;
 }
 
+// The least a listing of the folder costs on this machine: what the server
+// does for one before it writes a line, that is reading the entries and
+// examining each one (following links, relative to the open folder, as the
+// server does). Returns milliseconds.
+double list_floor(const std::string& path) {
+    const auto start = clock_type::now();
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) throw bench_error(system_error("opendir " + path));
+    std::uint64_t examined = 0;
+    for (std::uint64_t i = 0; i < 100'000'000; ++i) {
+        const dirent* entry = ::readdir(dir);
+        if (!entry) break;
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0) ++examined;
+    }
+    ::closedir(dir);
+    const double seconds = seconds_since(start);
+    if (examined == 0) throw bench_error(path + " has no entries");
+    return seconds * 1e3;
+}
+
 // One warm-up, then the median of the runs.
-double median_rate(int runs, const std::function<double()>& once) {
+double median_of_runs(int runs, const std::function<double()>& once) {
     once();
-    std::vector<double> rates;
-    for (int i = 0; i < runs; ++i) rates.push_back(once());
-    return median(rates);
+    std::vector<double> values;
+    for (int i = 0; i < runs; ++i) values.push_back(once());
+    return median(values);
 }
 
 int run_loopback(const options& o) {
-    const std::pair<const char*, std::function<double()>> steps[] = {
-        {"loopback_tcp_16k", [&] { return loopback_copy(o.big_size, 16 << 10, {}, o.timeout); }},
-        {"loopback_tcp_128k", [&] { return loopback_copy(o.big_size, 128 << 10, {}, o.timeout); }},
-        {"loopback_file_16k", [&] { return loopback_copy(o.big_size, 16 << 10, o.cached_file, o.timeout); }},
-        {"file_read_cached", [&] { return cached_read(o.cached_file); }},
+    struct step {
+        const char* name;
+        const char* unit;
+        int decimals;
+        bool wanted;
+        int runs;
+        std::function<double()> once;
+    };
+    const bool file = !o.cached_file.empty();
+    const step steps[] = {
+        {"loopback_tcp_16k", "MB/s", 1, true, o.big_runs,
+         [&] { return loopback_copy(o.big_size, 16 << 10, {}, o.timeout); }},
+        {"loopback_tcp_128k", "MB/s", 1, true, o.big_runs,
+         [&] { return loopback_copy(o.big_size, 128 << 10, {}, o.timeout); }},
+        {"loopback_file_16k", "MB/s", 1, file, o.big_runs,
+         [&] { return loopback_copy(o.big_size, 16 << 10, o.cached_file, o.timeout); }},
+        {"file_read_cached", "MB/s", 1, file, o.big_runs, [&] { return cached_read(o.cached_file); }},
+        {"list_floor_10k", "ms", 2, !o.list_dir.empty(), o.list_runs, [&] { return list_floor(o.list_dir); }},
     };
     int failures = 0;
-    for (const auto& [name, once] : steps) {
-        const bool needs_file = std::string(name).find("file") != std::string::npos;
-        if (needs_file && o.cached_file.empty()) continue;
+    for (const step& s : steps) {
+        if (!s.wanted) continue;
+        const char* name = s.name;
         try {
-            print_figure(name, median_rate(o.big_runs, once), "MB/s", 1);
+            print_figure(name, median_of_runs(s.runs, s.once), s.unit, s.decimals);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "ftpbench: %s failed: %s\n", name, e.what());
             ++failures;
