@@ -4,6 +4,7 @@
 #include "app/console_line.h"
 #include "app/server_settings.h"
 #include "app/server_urls.h"
+#include "app/standard_handles.h"
 #include "app/stop_handler.h"
 #include "ftp/configured_server.h"
 #include "lib/abort.h"
@@ -34,6 +35,10 @@ int run(int argc, char** argv, ZT::event_object& stop) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before the first handle of the program is opened, so that none of them can
+    // become a standard handle (started without a console or with them closed).
+    ZT::attach_null_device_to_closed_standard_handles();
+
     // Installed before anything can fail, so that a stop during start-up is not lost.
     ZT::event_object stop;
     ZT::install_stop_handler(stop);
