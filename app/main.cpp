@@ -1,6 +1,7 @@
 // The console program: banner, configuration, server, address lines, then serve
 // until stopped. A start-up failure is printed as "Critical error: " + message
-// and the process exits with -1.
+// and the process exits with -1; started from Explorer, the window waits for
+// Enter first.
 #include "app/console_line.h"
 #include "app/server_settings.h"
 #include "app/server_urls.h"
@@ -51,6 +52,9 @@ int main(int argc, char** argv) {
         line << "Critical error: " << error.what();
         code = -1;
     }
+    // The teardown is over: closing the console while it waits for Enter ends
+    // the process at once.
     ZT::stop_completed();
+    if (code != 0) ZT::keep_console_open_after_failure();
     return code;
 }

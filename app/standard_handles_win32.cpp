@@ -1,5 +1,6 @@
 #include "app/standard_handles.h"
 
+#include "app/console_line.h"
 #include "lib/errors.h"
 
 #include <windows.h>
@@ -31,6 +32,27 @@ void attach_null_device_to_closed_standard_handles() {
         if (!SetStdHandle(id, null_device)) {
             CloseHandle(null_device);
             throw file_access_error();
+        }
+    }
+}
+
+void keep_console_open_after_failure() {
+    DWORD processes[2];
+    const DWORD console_processes = GetConsoleProcessList(processes, 2);
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    const bool input_is_console = input != nullptr && input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode);
+    if (!waits_for_enter_after_failure(console_processes, input_is_console)) return;
+
+    error_line("Press Enter to close this window.");
+    // The console reads a whole line; a read that ends empty or fails means the
+    // input has gone (Ctrl+C, the window closing).
+    wchar_t buffer[256];
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadConsoleW(input, buffer, 256, &read, nullptr) || read == 0) return;
+        for (DWORD i = 0; i < read; ++i) {
+            if (buffer[i] == L'\r' || buffer[i] == L'\n') return;
         }
     }
 }

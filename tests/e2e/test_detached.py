@@ -1,6 +1,7 @@
 """The program without a console of its own: started with its standard handles
 closed, on the null device, or (Windows) with none at all as the Task Scheduler
-starts it, it serves exactly as from a console.
+starts it, it serves exactly as from a console. And a start-up failure on a
+console that the program has to itself waits for Enter; nowhere else.
 
 Under Wine, closing the Unix descriptors 0 to 2 is no way to start a Windows
 program without handles: Wine opens its own connection to the Wine server on
@@ -101,6 +102,49 @@ class serves_without_a_console(unittest.TestCase):
             process, port = self.start(harness.command_line("-config", config), stdin=null, stdout=null, stderr=null)
             self.check_serves(process, port)
             self.assertEqual(unattended.stop_process(process), 0)
+
+
+class waits_for_enter_after_a_failure(unittest.TestCase):
+    """A start-up failure (a missing configuration file) on a terminal. Under Wine
+    a program started from a terminal is the only process on a console of its
+    own, as after a double-click in Explorer."""
+
+    PROMPT = "Press Enter to close this window."
+    ERROR = "Critical error: file not found"
+
+    def setUp(self):
+        self.missing = harness.native_path(os.path.join(tempfile.gettempdir(), "tarvex-no-such-dir", "Config.ini"))
+
+    def check_no_wait(self, command, stdin_from_null=False):
+        with unattended.terminal(command, stdin_from_null) as term:
+            code = term.process.wait(harness.START_TIMEOUT)
+            self.assertTrue(term.wait_for_text(self.ERROR, 5), term.text())
+            self.assertNotIn(self.PROMPT, term.text())
+            self.assertEqual(harness.exit_status(code), 255)
+
+    @unittest.skipUnless(harness.UNDER_WINE, "a console of its own exists on Windows only")
+    def test_alone_on_its_console_it_waits_for_enter(self):
+        with unattended.terminal(harness.command_line("-config", self.missing)) as term:
+            self.assertTrue(term.wait_for_text(self.PROMPT, harness.START_TIMEOUT), term.text())
+            text = term.text()
+            self.assertLess(text.index(self.ERROR), text.index(self.PROMPT), text)
+            # Still there a while later: it waits for Enter, not for time.
+            with self.assertRaises(subprocess.TimeoutExpired):
+                term.process.wait(2)
+            term.type(b"\r")
+            self.assertEqual(harness.exit_status(term.process.wait(harness.START_TIMEOUT)), 255)
+
+    @unittest.skipUnless(harness.UNDER_WINE, "a console of its own exists on Windows only")
+    def test_started_by_a_command_prompt_or_with_input_redirected_nothing_waits(self):
+        program = harness.native_path(harness.PROGRAM)
+        with self.subTest("started by cmd /c on the same console"):
+            self.check_no_wait(["wine", "cmd", "/c", program, "-config", self.missing])
+        with self.subTest("input from the null device"):
+            self.check_no_wait(harness.command_line("-config", self.missing), stdin_from_null=True)
+
+    @unittest.skipIf(harness.UNDER_WINE, "the native program")
+    def test_native_program_on_a_terminal_never_waits(self):
+        self.check_no_wait(harness.command_line("-config", self.missing))
 
 
 if __name__ == "__main__":

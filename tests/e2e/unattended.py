@@ -1,12 +1,13 @@
 """Starting the program as a user or the system does, outside harness.server: from
 its own folder without -config, without a console, with its standard handles
-closed. Every wait is bounded; every process started here is
+closed or on a terminal. Every wait is bounded; every process started here is
 stopped by its PID."""
 import os
 import re
 import signal
 import socket
 import subprocess
+import threading
 import time
 
 import harness
@@ -85,3 +86,68 @@ def stop_process(process, stop_signal=None, timeout=15.0):
         os.killpg(process.pid, signal.SIGKILL)
         process.wait(10)
         return None
+
+
+class terminal:
+    """A program on a terminal of its own (a pseudo-terminal), as from a shell
+    window: its output is collected, and what the test writes is typed."""
+
+    def __init__(self, command, stdin_from_null=False):
+        import pty
+        self.master, slave = pty.openpty()
+        stdin = subprocess.DEVNULL if stdin_from_null else slave
+        self.process = subprocess.Popen(command, stdin=stdin, stdout=slave, stderr=slave, start_new_session=True)
+        os.close(slave)
+        self._output = b""
+        self._closing = False
+        self._cond = threading.Condition()
+        self._thread = threading.Thread(target=self._pump, daemon=True)
+        self._thread.start()
+
+    def _pump(self):
+        import select
+        while not self._closing:
+            if not select.select([self.master], [], [], 0.2)[0]:
+                continue
+            try:
+                data = os.read(self.master, 4096)
+            except OSError:  # the last holder of the terminal went away
+                data = b""
+            with self._cond:
+                self._output += data
+                self._cond.notify_all()
+            if not data:
+                return
+
+    def text(self):
+        with self._cond:
+            return self._output.decode("utf-8", "replace")
+
+    def wait_for_text(self, text, timeout):
+        """True once text has appeared on the terminal, False when the time ran out."""
+        deadline = time.monotonic() + timeout
+        with self._cond:
+            while text.encode() not in self._output:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return False
+                self._cond.wait(left)
+            return True
+
+    def type(self, data):
+        os.write(self.master, data)
+
+    def close(self):
+        if self.process.poll() is None:
+            os.killpg(self.process.pid, signal.SIGKILL)
+            self.process.wait(10)
+        self._closing = True
+        self._thread.join(5)
+        os.close(self.master)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
