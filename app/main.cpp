@@ -1,9 +1,11 @@
 // The console program: banner, configuration, server, address lines, then serve
 // until stopped. A start-up failure is printed as "Critical error: " + message
-// and the process exits with -1.
+// and the process exits with -1; started from Explorer, the window waits for
+// Enter first.
 #include "app/console_line.h"
 #include "config/server_settings.h"
 #include "app/server_urls.h"
+#include "app/standard_handles.h"
 #include "app/stop_handler.h"
 #include "ftp/configured_server.h"
 #include "lib/abort.h"
@@ -34,6 +36,10 @@ int run(int argc, char** argv, ZT::event_object& stop) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before the first handle of the program is opened, so that none of them can
+    // become a standard handle (started without a console or with them closed).
+    ZT::attach_null_device_to_closed_standard_handles();
+
     // Installed before anything can fail, so that a stop during start-up is not lost.
     ZT::event_object stop;
     ZT::install_stop_handler(stop);
@@ -46,6 +52,9 @@ int main(int argc, char** argv) {
         line << "Critical error: " << error.what();
         code = -1;
     }
+    // The teardown is over: closing the console while it waits for Enter ends
+    // the process at once.
     ZT::stop_completed();
+    if (code != 0) ZT::keep_console_open_after_failure();
     return code;
 }
