@@ -3,10 +3,10 @@
 // and the process exits with -1; started from Explorer, the window waits for
 // Enter first.
 #include "app/console_line.h"
-#include "config/server_settings.h"
 #include "app/server_urls.h"
 #include "app/standard_handles.h"
 #include "app/stop_handler.h"
+#include "config/server_settings.h"
 #include "ftp/configured_server.h"
 #include "lib/abort.h"
 #include "lib/network_session.h"
