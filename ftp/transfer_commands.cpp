@@ -1,8 +1,10 @@
 // Commands that prepare a data connection or move data over one: PASV, PORT,
 // LIST, NLST, MLSD, MLST, RETR, STOR, APPE and STOU. Listing texts are built
 // completely before the data connection opens.
+#include "ftp/command_steps.h"
 #include "ftp/commands.h"
 #include "ftp/ftp_session.h"
+#include "ftp/replies.h"
 
 #include "data/data_connection.h"
 #include "data/transfer_engine.h"
@@ -12,6 +14,7 @@
 #include "lib/system_clock.h"
 
 #include <optional>
+#include <utility>
 
 namespace ZT {
 
@@ -40,26 +43,10 @@ std::optional<file_info> named_file(ftp_session& session, const std::string& arg
 // failure to resolve the path is answered here.
 void upload(ftp_session& session, const std::string& path_argument, const std::string& name,
             const std::optional<std::string>& first_reply, bool is_stor, std::uint64_t offset) {
-    std::string path;
-    try {
-        path = session.resolve_argument(path_argument);
-    } catch (const std::exception&) {
-        session.reply("503 Internal error");
-        return;
-    }
-    if (!session.server.can_write(session.user, path)) {
-        session.reply("550 Access denied");
-        return;
-    }
-    if (!session.server.is_name_allowed(session.user, path, false)) {
-        session.reply("553 File name not allowed");
-        return;
-    }
-    if (is_stor) {
-        offset = session.rest_offset;
-        session.rest_offset = 0;
-    }
-    transfer_data(session, name, first_reply, [&session, path, offset](tcp_socket& data) {
+    const std::optional<std::string> path = resolve_or_answer(session, path_argument);
+    if (!path || refuse_without_write(session, *path) || refuse_disallowed_name(session, *path, false)) return;
+    if (is_stor) offset = std::exchange(session.rest_offset, 0);
+    transfer_data(session, name, first_reply, [&session, path = *path, offset](tcp_socket& data) {
         session.server.write_file(session.user, path, data, offset);
     });
 }
@@ -118,45 +105,26 @@ bool handle_mlst(ftp_session& session, const std::string& argument) {
     // The path in these replies is the resolved one, in UTF-8 whatever the
     // client's encoding.
     if (text.empty()) {
-        session.reply("550 " + path + " cannot be listed");
+        session.reply(reply::cannot_be_listed(path));
         return true;
     }
     if (data_connection_prepared(session)) {
         send_text(session, "MLST", text);
         return true;
     }
-    session.reply("250-Start of list for " + path);
+    session.reply(reply::list_start(path));
     // The fact line, after one space, as a line of the reply: its own CR LF is
     // the reply's line end, and no break inside its name can split the reply.
     session.reply(" " + text.substr(0, text.size() - 2));
-    session.reply("250 End of list");
+    session.reply(reply::list_end);
     return true;
 }
 
 bool handle_retr(ftp_session& session, const std::string& argument) {
     const std::string path = session.resolve_argument(argument);  // a failure ends the session
     // The restart offset serves this RETR only, whatever happens to it.
-    const std::uint64_t offset = session.rest_offset;
-    session.rest_offset = 0;
-    file_info info;
-    try {
-        info = session.server.stat_path(session.user, path);
-    } catch (const user_abort&) {
-        throw;
-    } catch (const file_not_found&) {
-        session.reply("550 No such file or directory");
-        return true;
-    } catch (const denied&) {
-        session.reply("550 Access denied");
-        return true;
-    } catch (const std::exception&) {
-        session.reply("503 Internal error");
-        return true;
-    }
-    if (info.is_directory) {
-        session.reply("550 Not a file");
-        return true;
-    }
+    const std::uint64_t offset = std::exchange(session.rest_offset, 0);
+    if (!stat_plain_file(session, path)) return true;
     transfer_data(session, argument, std::nullopt, [&session, path, offset](tcp_socket& data) {
         session.server.read_file(session.user, path, data, offset);
     });
@@ -175,7 +143,7 @@ bool handle_appe(ftp_session& session, const std::string& argument) {
 
 bool handle_stou(ftp_session& session, const std::string&) {
     const std::string name = unique_file_name();  // a failure ends the session
-    upload(session, name, name, "150 FILE: " + name, false, 0);
+    upload(session, name, name, reply::unique_file_opening(name), false, 0);
     return true;
 }
 
