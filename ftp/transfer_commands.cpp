@@ -39,14 +39,20 @@ std::optional<file_info> named_file(ftp_session& session, const std::string& arg
     return std::nullopt;
 }
 
-// STOR, APPE and STOU: the checks before an upload, then the transfer. A
-// failure to resolve the path is answered here.
-void upload(ftp_session& session, const std::string& path_argument, const std::string& name,
-            const std::optional<std::string>& first_reply, bool is_stor, std::uint64_t offset) {
-    const std::optional<std::string> path = resolve_or_answer(session, path_argument);
-    if (!path || refuse_without_write(session, *path) || refuse_disallowed_name(session, *path, false)) return;
-    if (is_stor) offset = std::exchange(session.rest_offset, 0);
-    transfer_data(session, name, first_reply, [&session, path = *path, offset](tcp_socket& data) {
+// STOR, APPE and STOU: the path an upload may write, or nothing once a failed
+// resolution or a refusal has been answered.
+std::optional<std::string> upload_target(ftp_session& session, const std::string& path_argument) {
+    std::optional<std::string> path = resolve_or_answer(session, path_argument);
+    if (!path || refuse_without_write(session, *path) || refuse_disallowed_name(session, *path, false))
+        return std::nullopt;
+    return path;
+}
+
+// The upload itself: the data connection's bytes written into the file at
+// `offset` (append_offset: at its end).
+void upload(ftp_session& session, const std::string& path, const std::string& name,
+            const std::optional<std::string>& first_reply, std::uint64_t offset) {
+    transfer_data(session, name, first_reply, [&session, path, offset](tcp_socket& data) {
         session.server.write_file(session.user, path, data, offset);
     });
 }
@@ -132,18 +138,26 @@ bool handle_retr(ftp_session& session, const std::string& argument) {
 }
 
 bool handle_stor(ftp_session& session, const std::string& argument) {
-    upload(session, argument, argument, std::nullopt, true, 0);
+    const std::optional<std::string> path = upload_target(session, argument);
+    if (!path) return true;
+    // The restart offset serves this STOR only, once its checks have passed.
+    const std::uint64_t offset = std::exchange(session.rest_offset, 0);
+    upload(session, *path, argument, std::nullopt, offset);
     return true;
 }
 
 bool handle_appe(ftp_session& session, const std::string& argument) {
-    upload(session, argument, argument, std::nullopt, false, append_offset);
+    // The restart offset is left for a later RETR or STOR.
+    if (const std::optional<std::string> path = upload_target(session, argument))
+        upload(session, *path, argument, std::nullopt, append_offset);
     return true;
 }
 
 bool handle_stou(ftp_session& session, const std::string&) {
     const std::string name = unique_file_name();  // a failure ends the session
-    upload(session, name, name, reply::unique_file_opening(name), false, 0);
+    // A new file in the current directory; the restart offset is left as it is.
+    if (const std::optional<std::string> path = upload_target(session, name))
+        upload(session, *path, name, reply::unique_file_opening(name), 0);
     return true;
 }
 
