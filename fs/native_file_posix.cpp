@@ -1,9 +1,9 @@
 #include "fs/native_file.h"
 
+#include "fs/native_file_common.h"
 #include "lib/abort.h"
 #include "lib/errors.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <utility>
@@ -17,9 +17,6 @@
 namespace ZT {
 
 namespace {
-
-// One system read or write moves at most this much, as on Windows.
-constexpr std::size_t max_io_bytes = 0x1000000;
 
 // Pieces of a copy when a move crosses file systems.
 constexpr std::size_t copy_piece_bytes = 128 * 1024;
@@ -62,19 +59,9 @@ file_info info_from_stat(const struct stat& st, bool hidden) {
     return info;
 }
 
-// "." and "..", and any other name made only of full stops, are never listed.
-bool is_dots_only(const char* name) {
-    for (; *name; ++name)
-        if (*name != '.') return false;
-    return true;
-}
-
 bool same_entry(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
-
-// Closes of a file that are made to fail on this thread (fail_file_closes_for_tests).
-thread_local int failing_closes = 0;
 
 // Closes a descriptor on every way out of a scope.
 class fd_guard {
@@ -156,13 +143,6 @@ void move_file_by_copy(const std::string& from, const std::string& to, const str
 
 native_file::native_file() : handle_(-1) {}
 
-native_file::~native_file() {
-    try {
-        close();
-    } catch (...) {
-    }
-}
-
 void native_file::open(const std::string& path, std::uint32_t access, std::uint32_t disposition) {
     close();
     int flags = O_CLOEXEC | O_NONBLOCK;
@@ -199,50 +179,33 @@ void native_file::close() {
     // interrupted), so it is never closed a second time.
     const int fd = static_cast<int>(std::exchange(handle_, -1));
     bool closed = ::close(fd) == 0;
-    if (failing_closes > 0) {
-        --failing_closes;
-        closed = false;
-    }
+    if (close_made_to_fail()) closed = false;
     if (!closed) throw file_access_error();
 }
-
-void fail_file_closes_for_tests(int count) { failing_closes = count; }
 
 bool native_file::is_open() const { return handle_ >= 0; }
 
 std::size_t native_file::read(void* buffer, std::size_t count) {
     char* out = static_cast<char*>(buffer);
-    std::size_t total = 0;
-    while (total < count) {
-        check_abort();
-        const std::size_t piece = std::min(count - total, max_io_bytes);
+    // A read of nothing is the end of the file.
+    return move_in_pieces(count, [&](std::size_t done, std::size_t piece) -> std::ptrdiff_t {
         clear_last_file_error();
-        const ssize_t got = ::read(static_cast<int>(handle_), out + total, piece);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            throw_last_file_error();
-        }
-        if (got == 0) break;
-        total += static_cast<std::size_t>(got);
-    }
-    return total;
+        const ssize_t got = ::read(static_cast<int>(handle_), out + done, piece);
+        if (got < 0 && errno != EINTR) throw_last_file_error();
+        return got;
+    });
 }
 
 void native_file::write(const void* buffer, std::size_t count) {
     const char* in = static_cast<const char*>(buffer);
-    std::size_t done = 0;
-    while (done < count) {
-        check_abort();
-        const std::size_t piece = std::min(count - done, max_io_bytes);
+    const std::size_t written = move_in_pieces(count, [&](std::size_t done, std::size_t piece) -> std::ptrdiff_t {
         clear_last_file_error();
         const ssize_t put = ::write(static_cast<int>(handle_), in + done, piece);
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            throw_last_file_error();
-        }
-        if (put == 0) throw file_access_error();
-        done += static_cast<std::size_t>(put);
-    }
+        if (put < 0 && errno != EINTR) throw_last_file_error();
+        return put;
+    });
+    // A write that took nothing would never end.
+    if (written < count) throw file_access_error();
 }
 
 void native_file::seek(std::uint64_t position) {

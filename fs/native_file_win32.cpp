@@ -1,11 +1,11 @@
 #include "fs/native_file.h"
 
 #include "fs/device_name.h"
+#include "fs/native_file_common.h"
 #include "lib/abort.h"
 #include "lib/errors.h"
 #include "lib/text.h"
 
-#include <algorithm>
 #include <cwchar>
 #include <utility>
 
@@ -14,9 +14,6 @@
 namespace ZT {
 
 namespace {
-
-// One ReadFile or WriteFile call moves at most this much.
-constexpr std::size_t max_io_bytes = 0x1000000;
 
 // The UTF-16 path for a Windows call. The conversion stops quietly at the first
 // bad character or zero byte, which would leave a shorter path naming another
@@ -52,13 +49,6 @@ file_info info_from_data(const Data& data) {
     return info;
 }
 
-// "." and "..", and any other name made only of full stops, are never listed.
-bool is_dots_only(const wchar_t* name) {
-    for (; *name; ++name)
-        if (*name != L'.') return false;
-    return true;
-}
-
 std::string entry_name(const WIN32_FIND_DATAW& data) {
     const wchar_t* name = data.cFileName;
     return utf16_to_utf8(std::u16string(name, name + wcslen(name)));
@@ -66,21 +56,11 @@ std::string entry_name(const WIN32_FIND_DATAW& data) {
 
 HANDLE as_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
-// Closes of a file that are made to fail on this thread (fail_file_closes_for_tests).
-thread_local int failing_closes = 0;
-
 }  // namespace
 
 // ---- native_file ----
 
 native_file::native_file() : handle_(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)) {}
-
-native_file::~native_file() {
-    try {
-        close();
-    } catch (...) {
-    }
-}
 
 void native_file::open(const std::string& path, std::uint32_t access, std::uint32_t disposition) {
     close();
@@ -102,44 +82,35 @@ void native_file::close() {
     // The handle is gone whatever the answer, so it is never closed a second time.
     const HANDLE file = as_handle(std::exchange(handle_, reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)));
     bool closed = CloseHandle(file) != 0;
-    if (failing_closes > 0) {
-        --failing_closes;
-        closed = false;
-    }
+    if (close_made_to_fail()) closed = false;
     if (!closed) throw file_access_error();
 }
-
-void fail_file_closes_for_tests(int count) { failing_closes = count; }
 
 bool native_file::is_open() const { return as_handle(handle_) != INVALID_HANDLE_VALUE; }
 
 std::size_t native_file::read(void* buffer, std::size_t count) {
     char* out = static_cast<char*>(buffer);
-    std::size_t total = 0;
-    while (total < count) {
-        check_abort();
-        const auto piece = static_cast<DWORD>(std::min(count - total, max_io_bytes));
+    // A read of nothing is the end of the file.
+    return move_in_pieces(count, [&](std::size_t done, std::size_t piece) -> std::ptrdiff_t {
         DWORD got = 0;
         SetLastError(0);
-        if (!ReadFile(as_handle(handle_), out + total, piece, &got, nullptr)) throw_last_file_error();
-        if (got == 0) break;
-        total += got;
-    }
-    return total;
+        if (!ReadFile(as_handle(handle_), out + done, static_cast<DWORD>(piece), &got, nullptr))
+            throw_last_file_error();
+        return got;
+    });
 }
 
 void native_file::write(const void* buffer, std::size_t count) {
     const char* in = static_cast<const char*>(buffer);
-    std::size_t done = 0;
-    while (done < count) {
-        check_abort();
-        const auto piece = static_cast<DWORD>(std::min(count - done, max_io_bytes));
+    const std::size_t written = move_in_pieces(count, [&](std::size_t done, std::size_t piece) -> std::ptrdiff_t {
         DWORD put = 0;
         SetLastError(0);
-        if (!WriteFile(as_handle(handle_), in + done, piece, &put, nullptr)) throw_last_file_error();
-        if (put == 0) throw file_access_error();
-        done += put;
-    }
+        if (!WriteFile(as_handle(handle_), in + done, static_cast<DWORD>(piece), &put, nullptr))
+            throw_last_file_error();
+        return put;
+    });
+    // A write that took nothing would never end.
+    if (written < count) throw file_access_error();
 }
 
 void native_file::seek(std::uint64_t position) {

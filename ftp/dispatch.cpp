@@ -1,5 +1,6 @@
 #include "ftp/commands.h"
 #include "ftp/ftp_session.h"
+#include "ftp/replies.h"
 
 
 namespace ZT {
@@ -70,7 +71,7 @@ void ftp_session::dispatch_command(const std::string& verb, const std::string& a
     for (const command_entry& entry : command_table) {
         if (verb != entry.verb) continue;
         if (!argument_fits(entry.rule, argument)) {
-            reply("501 Invalid number of arguments");
+            reply(reply::invalid_argument_count);
             return;
         }
         known = entry.handler(*this, argument);

@@ -1,6 +1,7 @@
 #include "ftp/ftp_session.h"
 
 #include "ftp/client_text.h"
+#include "ftp/replies.h"
 #include "lib/codepage.h"
 #include "lib/text.h"
 
@@ -51,7 +52,7 @@ bool ftp_session::serve_command() {
         return false;
     }
     if (command.verb == "QUIT") {
-        channel.send_reply("221 " + next_farewell());
+        channel.send_reply(reply::farewell(next_farewell()));
         return false;
     }
     bool known = true;
@@ -60,7 +61,7 @@ bool ftp_session::serve_command() {
         std::string line = "Unknown command: " + command.verb;
         if (!command.argument.empty()) line += " " + command.argument;
         log(line);
-        channel.send_reply("502 Unknown command");
+        channel.send_reply(reply::unknown_command);
     }
     return true;
 }

@@ -2,6 +2,7 @@
 // dialogue under its deadline, and the command loop of the logged-in session.
 #include "ftp/ftp_server.h"
 #include "ftp/ftp_session.h"
+#include "ftp/replies.h"
 #include "lib/abort.h"
 #include "lib/errors.h"
 #include "lib/timer.h"
@@ -33,18 +34,18 @@ void login_dialogue(ftp_server& server, control_channel& channel, login_state& s
         if (command.verb == "USER") {
             state.user = command.argument;
             if (server.password_required(state.user)) {
-                channel.send_reply("331 Password required for " + state.user);
+                channel.send_reply(reply::password_required(state.user));
             } else if (server.check_password(state.user, "")) {
                 return;
             } else {
                 sleep(5.0);  // ends early with user_abort when the deadline passes
-                channel.send_reply("530 Login incorrect");
+                channel.send_reply(reply::login_incorrect);
             }
         } else if (command.verb == "PASS") {
             if (!state.user.empty() && server.check_password(state.user, command.argument)) return;
-            channel.send_reply("530 Login incorrect");
+            channel.send_reply(reply::login_incorrect);
         } else {
-            channel.send_reply("530 Not logged in");
+            channel.send_reply(reply::not_logged_in);
         }
     }
 }
@@ -67,14 +68,14 @@ void ftp_server::run_session(tcp_socket& connection) {
         const bool in_time = run_with_deadline([&] {
             do {
                 state = login_state();
-                channel.send_reply("220 TARVEX " + greeting_text());
+                channel.send_reply(reply::greeting(greeting_text()));
                 login_dialogue(*this, channel, state);
             } while (state.start_over);
         });
         if (!in_time) throw network_error_timeout();
         if (state.quit) return;
 
-        channel.send_reply("230 User " + state.user + " logged in");
+        channel.send_reply(reply::logged_in(state.user));
         ftp_session session(*this, channel, state.user);
         while (session.serve_command()) {
         }

@@ -1,10 +1,11 @@
 // Commands that inspect or change the session's state or ask the file system a
 // question: PASS (once logged in), SYST, FEAT, OPTS, CDUP, CWD, PWD, TYPE, SIZE,
 // MDTM, NOOP and REST.
+#include "ftp/command_steps.h"
 #include "ftp/commands.h"
+#include "ftp/failure_replies.h"
 #include "ftp/ftp_session.h"
 
-#include "lib/errors.h"
 #include "lib/text.h"
 
 namespace ZT {
@@ -13,37 +14,31 @@ namespace {
 
 // The common body of CWD and CDUP.
 void change_directory(ftp_session& session, const std::string& path_argument) {
-    std::string path;
-    try {
-        path = session.resolve_argument(path_argument);
-    } catch (const std::exception&) {
-        session.reply("503 Internal error");
-        return;
-    }
+    const std::optional<std::string> path = resolve_or_answer(session, path_argument);
+    if (!path) return;
     // A path that cannot be mapped at all (invalid_input) ends the session.
-    if (!session.server.is_directory(session.user, path)) {
-        session.reply("550 No such directory");
+    if (!session.server.is_directory(session.user, *path)) {
+        session.reply(reply::no_such_directory);
         return;
     }
-    session.current_directory = path;
-    session.reply("250 CWD command successful");
+    session.current_directory = *path;
+    session.reply(reply::directory_changed);
 }
 
 }  // namespace
 
 bool handle_pass(ftp_session& session, const std::string&) {
-    session.reply("230 User " + session.user + " already logged in");
+    session.reply(reply::already_logged_in(session.user));
     return true;
 }
 
 bool handle_syst(ftp_session& session, const std::string&) {
-    session.reply("215 UNIX Type: L8");
+    session.reply(reply::system_type);
     return true;
 }
 
 bool handle_feat(ftp_session& session, const std::string&) {
-    for (const char* line : {"211-Features", " UTF8", " SIZE", " MLST Type*;Size*;Modify*;", " MDTM", " REST", "211 End"})
-        session.reply(line);
+    for (const std::string_view line : reply::feature_lines) session.reply(line);
     return true;
 }
 
@@ -54,12 +49,12 @@ bool handle_opts(ftp_session& session, const std::string& argument) {
     if (option.verb == "UTF8") {
         if (value == "ON") {
             session.utf8 = true;
-            session.reply("200 UTF8 set to on");
+            session.reply(reply::utf8_on);
             return true;
         }
         if (value == "OFF") {
             session.utf8 = false;
-            session.reply("200 UTF8 set to off");
+            session.reply(reply::utf8_off);
             return true;
         }
         return false;
@@ -74,7 +69,7 @@ bool handle_opts(ftp_session& session, const std::string& argument) {
             start = end + 1;
         }
         session.mlst_facts.chosen = true;
-        session.reply("200 MLST options set");
+        session.reply(reply::mlst_options_set);
         return true;
     }
     return false;
@@ -93,7 +88,7 @@ bool handle_cwd(ftp_session& session, const std::string& argument) {
 bool handle_pwd(ftp_session& session, const std::string&) {
     // The path goes out in UTF-8 whatever the client's encoding; quotes inside
     // it are not doubled.
-    session.reply("257 \"" + session.current_directory + "\" is the current directory");
+    session.reply(reply::current_directory(session.current_directory));
     return true;
 }
 
@@ -101,78 +96,52 @@ bool handle_type(ftp_session& session, const std::string& argument) {
     if (argument == "I" || argument == "A") {
         session.transfer_type = argument;
     } else if (!argument.empty()) {
-        session.reply("503 Only BINARY and ASCII types supported");
+        session.reply(reply::type_not_supported);
         return true;
     }
     // The type changes only the wording of the transfer's "150" reply.
-    session.reply("200 Type set to " + session.transfer_type);
+    session.reply(reply::type_set(session.transfer_type));
     return true;
 }
 
 bool handle_size(ftp_session& session, const std::string& argument) {
     const std::string path = session.resolve_argument(argument);  // a failure ends the session
-    file_info info;
-    try {
-        info = session.server.stat_path(session.user, path);
-    } catch (const user_abort&) {
-        throw;
-    } catch (const file_not_found&) {
-        session.reply("550 No such file or directory");
-        return true;
-    } catch (const denied&) {
-        session.reply("550 Access denied");
-        return true;
-    } catch (const std::exception&) {
-        session.reply("503 Internal error");
-        return true;
-    }
-    if (info.is_directory) {
-        session.reply("550 Not a file");
-        return true;
-    }
-    session.reply("213 " + format_uint(info.size));
+    if (const std::optional<file_info> info = stat_plain_file(session, path))
+        session.reply(reply::file_size(info->size));
     return true;
 }
 
 bool handle_mdtm(ftp_session& session, const std::string& argument) {
     const std::string path = session.resolve_argument(argument);  // empty: the current directory
-    file_info info;
-    try {
-        info = session.server.stat_path(session.user, path);
-    } catch (const file_not_found&) {
-        session.reply("550 No such file or directory");
-        return true;
-    } catch (const denied&) {
-        session.reply("550 Access denied");
-        return true;
-    }
-    if (info.is_directory) {
-        session.reply("550 Not a plain file");
+    const std::optional<file_info> info = stat_or_answer(session, path, failures::missing_or_denied);
+    if (!info) return true;
+    if (info->is_directory) {
+        session.reply(reply::not_a_plain_file);
         return true;
     }
     // A time that no calendar can show ends the session (invalid_input); a time
     // of 0 or past the year 9999 has no fourteen-digit form.
-    if (info.last_write_time != 0) system_time_fields(info.last_write_time);
-    const std::string time = format_mlst_time(info.last_write_time);
-    session.reply(time.empty() ? "503 Internal error" : "213 " + time);
+    if (info->last_write_time != 0) system_time_fields(info->last_write_time);
+    const std::string time = format_mlst_time(info->last_write_time);
+    if (time.empty()) {
+        session.reply(reply::command_failed);
+        return true;
+    }
+    session.reply(reply::modification_time(time));
     return true;
 }
 
 bool handle_noop(ftp_session& session, const std::string&) {
-    session.reply("200 NOOP command successful");
+    session.reply(reply::noop);
     return true;
 }
 
 bool handle_rest(ftp_session& session, const std::string& argument) {
-    std::uint64_t offset;
-    try {
-        offset = parse_uint64(argument);  // digits only: no sign, no spaces
-    } catch (const std::exception&) {
-        session.reply("503 Internal error");
-        return true;
-    }
+    std::uint64_t offset = 0;
+    // Digits only: no sign, no spaces. Any failure leaves the offset as it was.
+    if (!answer_failures(session, failures::any_exception, [&] { offset = parse_uint64(argument); })) return true;
     session.rest_offset = offset;
-    session.reply("350 Restarting at " + format_uint(offset) + ". Send STOR or RETR to initiate transfer.");
+    session.reply(reply::restarting_at(offset));
     return true;
 }
 

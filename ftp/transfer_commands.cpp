@@ -1,8 +1,10 @@
 // Commands that prepare a data connection or move data over one: PASV, PORT,
 // LIST, NLST, MLSD, MLST, RETR, STOR, APPE and STOU. Listing texts are built
 // completely before the data connection opens.
+#include "ftp/command_steps.h"
 #include "ftp/commands.h"
 #include "ftp/ftp_session.h"
+#include "ftp/replies.h"
 
 #include "ftp/data_connection.h"
 #include "ftp/transfer_engine.h"
@@ -12,6 +14,7 @@
 #include "lib/system_clock.h"
 
 #include <optional>
+#include <utility>
 
 namespace ZT {
 
@@ -36,29 +39,19 @@ std::optional<file_info> named_file(ftp_session& session, const std::string& arg
     return std::nullopt;
 }
 
-// STOR, APPE and STOU: the checks before an upload, then the transfer. A
-// failure to resolve the path is answered here.
-void upload(ftp_session& session, const std::string& path_argument, const std::string& name,
-            const std::optional<std::string>& first_reply, bool is_stor, std::uint64_t offset) {
-    std::string path;
-    try {
-        path = session.resolve_argument(path_argument);
-    } catch (const std::exception&) {
-        session.reply("503 Internal error");
-        return;
-    }
-    if (!session.server.can_write(session.user, path)) {
-        session.reply("550 Access denied");
-        return;
-    }
-    if (!session.server.is_name_allowed(session.user, path, false)) {
-        session.reply("553 File name not allowed");
-        return;
-    }
-    if (is_stor) {
-        offset = session.rest_offset;
-        session.rest_offset = 0;
-    }
+// STOR, APPE and STOU: the path an upload may write, or nothing once a failed
+// resolution or a refusal has been answered.
+std::optional<std::string> upload_target(ftp_session& session, const std::string& path_argument) {
+    std::optional<std::string> path = resolve_or_answer(session, path_argument);
+    if (!path || refuse_without_write(session, *path) || refuse_disallowed_name(session, *path, false))
+        return std::nullopt;
+    return path;
+}
+
+// The upload itself: the data connection's bytes written into the file at
+// `offset` (append_offset: at its end).
+void upload(ftp_session& session, const std::string& path, const std::string& name,
+            const std::optional<std::string>& first_reply, std::uint64_t offset) {
     transfer_data(session, name, first_reply, [&session, path, offset](tcp_socket& data) {
         session.server.write_file(session.user, path, data, offset);
     });
@@ -118,45 +111,26 @@ bool handle_mlst(ftp_session& session, const std::string& argument) {
     // The path in these replies is the resolved one, in UTF-8 whatever the
     // client's encoding.
     if (text.empty()) {
-        session.reply("550 " + path + " cannot be listed");
+        session.reply(reply::cannot_be_listed(path));
         return true;
     }
     if (data_connection_prepared(session)) {
         send_text(session, "MLST", text);
         return true;
     }
-    session.reply("250-Start of list for " + path);
+    session.reply(reply::list_start(path));
     // The fact line, after one space, as a line of the reply: its own CR LF is
     // the reply's line end, and no break inside its name can split the reply.
     session.reply(" " + text.substr(0, text.size() - 2));
-    session.reply("250 End of list");
+    session.reply(reply::list_end);
     return true;
 }
 
 bool handle_retr(ftp_session& session, const std::string& argument) {
     const std::string path = session.resolve_argument(argument);  // a failure ends the session
     // The restart offset serves this RETR only, whatever happens to it.
-    const std::uint64_t offset = session.rest_offset;
-    session.rest_offset = 0;
-    file_info info;
-    try {
-        info = session.server.stat_path(session.user, path);
-    } catch (const user_abort&) {
-        throw;
-    } catch (const file_not_found&) {
-        session.reply("550 No such file or directory");
-        return true;
-    } catch (const denied&) {
-        session.reply("550 Access denied");
-        return true;
-    } catch (const std::exception&) {
-        session.reply("503 Internal error");
-        return true;
-    }
-    if (info.is_directory) {
-        session.reply("550 Not a file");
-        return true;
-    }
+    const std::uint64_t offset = std::exchange(session.rest_offset, 0);
+    if (!stat_plain_file(session, path)) return true;
     transfer_data(session, argument, std::nullopt, [&session, path, offset](tcp_socket& data) {
         session.server.read_file(session.user, path, data, offset);
     });
@@ -164,18 +138,26 @@ bool handle_retr(ftp_session& session, const std::string& argument) {
 }
 
 bool handle_stor(ftp_session& session, const std::string& argument) {
-    upload(session, argument, argument, std::nullopt, true, 0);
+    const std::optional<std::string> path = upload_target(session, argument);
+    if (!path) return true;
+    // The restart offset serves this STOR only, once its checks have passed.
+    const std::uint64_t offset = std::exchange(session.rest_offset, 0);
+    upload(session, *path, argument, std::nullopt, offset);
     return true;
 }
 
 bool handle_appe(ftp_session& session, const std::string& argument) {
-    upload(session, argument, argument, std::nullopt, false, append_offset);
+    // The restart offset is left for a later RETR or STOR.
+    if (const std::optional<std::string> path = upload_target(session, argument))
+        upload(session, *path, argument, std::nullopt, append_offset);
     return true;
 }
 
 bool handle_stou(ftp_session& session, const std::string&) {
     const std::string name = unique_file_name();  // a failure ends the session
-    upload(session, name, name, "150 FILE: " + name, false, 0);
+    // A new file in the current directory; the restart offset is left as it is.
+    if (const std::optional<std::string> path = upload_target(session, name))
+        upload(session, *path, name, reply::unique_file_opening(name), 0);
     return true;
 }
 
