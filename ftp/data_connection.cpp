@@ -3,6 +3,7 @@
 #include "data/data_sockets.h"
 #include "data/passive_mode.h"
 #include "ftp/ftp_session.h"
+#include "ftp/replies.h"
 
 #include <optional>
 
@@ -13,7 +14,7 @@ void open_passive_listener(ftp_session& session) {
         session.passive_socket, session.passive_port, session.server.passive_ports_in_use(),
         session.channel.local_address(), [&session](int previous) { return session.server.next_passive_port(previous); });
     if (!bound) {
-        session.reply("503 Internal Error");
+        session.reply(reply::data_connection_unavailable);
         return;
     }
 
@@ -35,7 +36,7 @@ void store_port_address(ftp_session& session, const std::string& argument) {
     session.passive_socket.close();
     session.passive_port.release();
     session.port_text = argument;
-    session.reply("200 PORT command successful");
+    session.reply(reply::port_accepted);
 }
 
 }  // namespace ZT

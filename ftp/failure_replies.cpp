@@ -28,6 +28,8 @@ std::string_view failure_reply(const failure_mapping& mapping) {
         return answer_or_rethrow(mapping.on_denied);
     } catch (const directory_not_empty&) {
         return answer_or_rethrow(mapping.on_directory_not_empty);
+    } catch (const file_access_error&) {
+        return answer_or_rethrow(mapping.on_other_file_error);
     } catch (const std::exception&) {
         return answer_or_rethrow(mapping.on_other);
     }

@@ -14,14 +14,15 @@ namespace ZT {
 
 // The reply to each kind of exception, or failures::passes_on. The kinds are
 // told apart in this order: user_abort (a server stop), file_not_found, denied,
-// directory_not_empty, then any other std::exception (file_already_exists and
-// every other file_access_error among them). An exception that is no
-// std::exception is never answered.
+// directory_not_empty, any other file_access_error (file_already_exists among
+// them), then any other std::exception. An exception that is no std::exception
+// is never answered.
 struct failure_mapping {
     std::string_view on_user_abort;
     std::string_view on_file_not_found;
     std::string_view on_denied;
     std::string_view on_directory_not_empty;
+    std::string_view on_other_file_error;  // file_already_exists and every other file_access_error
     std::string_view on_other;
 };
 
@@ -36,6 +37,7 @@ inline constexpr failure_mapping missing{
     .on_file_not_found = reply::no_such_file,
     .on_denied = passes_on,
     .on_directory_not_empty = passes_on,
+    .on_other_file_error = passes_on,
     .on_other = passes_on,
 };
 
@@ -46,6 +48,7 @@ inline constexpr failure_mapping missing_or_denied{
     .on_file_not_found = reply::no_such_file,
     .on_denied = reply::access_denied,
     .on_directory_not_empty = passes_on,
+    .on_other_file_error = passes_on,
     .on_other = passes_on,
 };
 
@@ -56,6 +59,7 @@ inline constexpr failure_mapping every_failure{
     .on_file_not_found = reply::no_such_file,
     .on_denied = reply::access_denied,
     .on_directory_not_empty = reply::command_failed,
+    .on_other_file_error = reply::command_failed,
     .on_other = reply::command_failed,
 };
 
@@ -66,6 +70,7 @@ inline constexpr failure_mapping every_failure_or_not_empty{
     .on_file_not_found = reply::no_such_file,
     .on_denied = reply::access_denied,
     .on_directory_not_empty = reply::directory_not_empty,
+    .on_other_file_error = reply::command_failed,
     .on_other = reply::command_failed,
 };
 
@@ -77,7 +82,20 @@ inline constexpr failure_mapping any_exception{
     .on_file_not_found = reply::command_failed,
     .on_denied = reply::command_failed,
     .on_directory_not_empty = reply::command_failed,
+    .on_other_file_error = reply::command_failed,
     .on_other = reply::command_failed,
+};
+
+// A file error of a passive transfer's body: a missing file as such, every
+// other file error as a refusal; anything else (a network failure, a server
+// stop) passes on and ends the session.
+inline constexpr failure_mapping transfer_file_errors{
+    .on_user_abort = passes_on,
+    .on_file_not_found = reply::no_such_file,
+    .on_denied = passes_on,
+    .on_directory_not_empty = reply::access_denied,
+    .on_other_file_error = reply::access_denied,
+    .on_other = passes_on,
 };
 
 }  // namespace failures

@@ -105,6 +105,10 @@ inline std::string list_start(std::string_view path) {
 inline constexpr std::string_view list_end = "250 End of list";
 // STOU's first reply, with the bare generated name.
 inline std::string unique_file_opening(std::string_view name) { return std::string("150 FILE: ").append(name); }
+// The transfer engine's first reply; the type changes only this wording.
+inline std::string opening_data_connection(bool ascii, std::string_view name) {
+    return std::string("150 Opening ").append(ascii ? "ASCII" : "BINARY").append(" mode data connection for ").append(name);
+}
 inline constexpr std::string_view transfer_complete = "226 Transfer complete";
 inline constexpr std::string_view port_accepted = "200 PORT command successful";
 

@@ -1,7 +1,9 @@
 #include "ftp/transfer_engine.h"
 
 #include "data/data_sockets.h"
+#include "ftp/failure_replies.h"
 #include "ftp/ftp_session.h"
+#include "ftp/replies.h"
 #include "lib/errors.h"
 
 namespace ZT {
@@ -20,16 +22,14 @@ bool data_connection_prepared(const ftp_session& session) {
 void transfer_data(ftp_session& session, const std::string& name, const std::optional<std::string>& first_reply,
                    const data_transfer_body& body) {
     if (!data_connection_prepared(session)) {
-        session.reply("503 Internal Error");
+        session.reply(reply::data_connection_unavailable);
         return;
     }
     // The client's address is read before the transfer starts: a client that
     // drops its control connection once the transfer is under way still gets
     // its data.
     const network_address client_address = session.channel.peer_address();
-    session.reply(first_reply ? *first_reply
-                              : "150 Opening " + std::string(session.transfer_type == "A" ? "ASCII" : "BINARY") +
-                                    " mode data connection for " + name);
+    session.reply(first_reply ? *first_reply : reply::opening_data_connection(session.transfer_type == "A", name));
 
     if (session.passive_socket.is_open()) {
         tcp_socket data = accept_data_connection(session.passive_socket, client_address.ipv4());
@@ -37,13 +37,11 @@ void transfer_data(ftp_session& session, const std::string& name, const std::opt
         data.set_timeout(data_wait_seconds);
         try {
             body(data);
-        } catch (const file_not_found&) {
+        } catch (...) {
+            // The client sees the end of the data before the reply; a failure
+            // that has no reply passes on and ends the session.
             close_data_connection(data);
-            session.reply("550 No such file or directory");
-            return;
-        } catch (const file_access_error&) {
-            close_data_connection(data);
-            session.reply("550 Access denied");
+            session.reply(failure_reply(failures::transfer_file_errors));
             return;
         }
         close_data_connection(data);
@@ -54,7 +52,7 @@ void transfer_data(ftp_session& session, const std::string& name, const std::opt
         close_data_connection(data);
         session.port_text.clear();
     }
-    session.reply("226 Transfer complete");
+    session.reply(reply::transfer_complete);
 }
 
 }  // namespace ZT

@@ -57,6 +57,8 @@ const mapping_row mapping_table[] = {
      {passes, missing, refused, not_empty, failed, failed, failed, failed, failed, failed, passes}},
     {"any_exception", &failures::any_exception,
      {failed, failed, failed, failed, failed, failed, failed, failed, failed, failed, passes}},
+    {"transfer_file_errors", &failures::transfer_file_errors,
+     {passes, missing, passes, refused, refused, refused, passes, passes, passes, passes, passes}},
 };
 
 TEST(failure_replies, each_mapping_answers_or_passes_on_each_exception) {
