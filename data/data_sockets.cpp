@@ -3,6 +3,7 @@
 #include "data/passive_mode.h"
 #include "lib/ephemeral_ports.h"
 #include "lib/errors.h"
+#include "lib/guid.h"
 #include "lib/text.h"
 
 #include <chrono>
@@ -57,11 +58,25 @@ constexpr int random_port_attempts = 16;
 // thousands of ports; an explicit bind with rebinding allowed pays nothing for
 // them. False (nothing open, nothing claimed) when the system names no range or
 // no try succeeds.
+// A seed for the port choice of one thread, from the system's random bytes (a
+// new GUID), or from the clock when the system has none to give. (Not
+// std::random_device: it ties the program to a newer C library.)
+std::uint32_t random_seed() {
+    try {
+        std::uint8_t bytes[16];
+        new_guid(bytes);
+        return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+               static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+    } catch (const std::runtime_error&) {
+        return static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+}
+
 bool listen_on_random_port(socket_handle& listener, passive_port_claim& claim, passive_port_claims& claims,
                            network_address& address) {
     const std::optional<ephemeral_port_range>& range = system_ephemeral_ports();
     if (!range) return false;
-    thread_local std::minstd_rand random(std::random_device{}());
+    thread_local std::minstd_rand random(random_seed());
     std::uniform_int_distribution<std::uint32_t> pick(range->first, range->last);
     for (int attempt = 0; attempt < random_port_attempts; ++attempt) {
         const auto port = static_cast<std::uint16_t>(pick(random));
