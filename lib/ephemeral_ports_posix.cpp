@@ -1,19 +1,34 @@
 #include "lib/ephemeral_ports.h"
 
-#include <fstream>
-#include <iterator>
+#include <cerrno>
 #include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace ZT {
 
 namespace {
 
-// The whole of a small system file, or nothing when it cannot be read.
+// The whole of a small system file (its first 64 KiB), or nothing when it
+// cannot be read. Plain system calls: a file stream would bring the whole of
+// the C++ locale machinery into a program that has no other use for it.
 std::optional<std::string> read_small_file(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0 || text.size() >= 65536) break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
     return text;
 }
 
