@@ -3,6 +3,8 @@
 #include "lib/errors.h"
 #include "lib/text.h"
 
+#include <optional>
+
 namespace ZT {
 
 namespace {
@@ -16,10 +18,6 @@ constexpr std::uint64_t days_from_march_0000_to_1601 = 584'694;
 constexpr std::uint64_t days_per_era = 146'097;  // 400 years
 
 constexpr std::size_t list_size_width = 13;
-
-std::string two_digits(std::uint32_t value) {
-    return format_uint(value, 2);
-}
 
 }  // namespace
 
@@ -58,52 +56,119 @@ std::string month_abbreviation(std::uint32_t month) {
     return names[month - 1];
 }
 
-std::string format_list_time(const time_fields& time, const time_fields& now) {
-    std::string result = month_abbreviation(time.month) + " " + format_uint(time.day) + " ";
-    if (time.year == now.year) return result + two_digits(time.hour) + ":" + two_digits(time.minute);
-    return result + " " + format_uint(time.year, 4);
+namespace {
+
+// The listing lines are appended to one growing text, piece by piece: a
+// listing of many thousands of entries then makes no temporary text per line.
+
+void append_list_time(std::string& out, const time_fields& time, const time_fields& now) {
+    out += month_abbreviation(time.month);
+    out += ' ';
+    append_uint(out, time.day);
+    out += ' ';
+    if (time.year == now.year) {
+        append_uint(out, time.hour, 2);
+        out += ':';
+        append_uint(out, time.minute, 2);
+    } else {
+        out += ' ';
+        append_uint(out, time.year, 4);
+    }
 }
 
-std::string format_list_line(const file_info& info, std::string_view name, const time_fields& now) {
-    std::string line = info.is_directory ? "drwxrwxrwx   1 0        0   " : "-rw-rw-rw-   1 0        0   ";
-    const std::string size = format_uint(info.is_directory ? 4096 : info.size);
-    if (size.size() < list_size_width) line.append(list_size_width - size.size(), ' ');
-    line += size;
-    line += ' ';
-    line += info.last_write_time == 0 ? std::string("Jan 01 00:00")
-                                      : format_list_time(system_time_fields(info.last_write_time), now);
-    line += ' ';
-    line += name;
-    return line;
-}
-
-std::string format_mlst_time(std::uint64_t file_time) {
-    if (file_time == 0) return {};
+// The calendar fields of a Modify value; none for a time of 0, a year above
+// 9999 or a time that cannot be converted.
+std::optional<time_fields> mlst_time_fields(std::uint64_t file_time) {
+    if (file_time == 0) return std::nullopt;
     time_fields t;
     try {
         t = system_time_fields(file_time);
     } catch (const invalid_input&) {
-        return {};
+        return std::nullopt;
     }
-    if (t.year > 9999) return {};
-    return format_uint(t.year, 4) + two_digits(t.month) + two_digits(t.day) + two_digits(t.hour) +
-           two_digits(t.minute) + two_digits(t.second);
+    if (t.year > 9999) return std::nullopt;
+    return t;
+}
+
+void append_mlst_time(std::string& out, const time_fields& t) {
+    append_uint(out, t.year, 4);
+    for (std::uint32_t field : {t.month, t.day, t.hour, t.minute, t.second}) append_uint(out, field, 2);
+}
+
+std::size_t decimal_digits(std::uint64_t value) {
+    std::size_t count = 1;
+    while (value >= 10) {
+        value /= 10;
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+std::string format_list_time(const time_fields& time, const time_fields& now) {
+    std::string result;
+    append_list_time(result, time, now);
+    return result;
+}
+
+void append_list_line(std::string& out, const file_info& info, std::string_view name, const time_fields& now) {
+    // Converted before anything is appended: a time that cannot be converted
+    // leaves the text as it was.
+    const std::optional<time_fields> time =
+        info.last_write_time == 0 ? std::nullopt : std::optional(system_time_fields(info.last_write_time));
+    out += info.is_directory ? "drwxrwxrwx   1 0        0   " : "-rw-rw-rw-   1 0        0   ";
+    const std::uint64_t size = info.is_directory ? 4096 : info.size;
+    const std::size_t digits = decimal_digits(size);
+    if (digits < list_size_width) out.append(list_size_width - digits, ' ');
+    append_uint(out, size);
+    out += ' ';
+    if (time) {
+        append_list_time(out, *time, now);
+    } else {
+        out += "Jan 01 00:00";
+    }
+    out += ' ';
+    out += name;
+}
+
+std::string format_list_line(const file_info& info, std::string_view name, const time_fields& now) {
+    std::string line;
+    append_list_line(line, info, name, now);
+    return line;
+}
+
+std::string format_mlst_time(std::uint64_t file_time) {
+    std::string result;
+    if (const std::optional<time_fields> t = mlst_time_fields(file_time)) append_mlst_time(result, *t);
+    return result;
+}
+
+void append_mlst_line(std::string& out, const file_info& info, std::string_view name, const mlst_fact_set& facts) {
+    if (info.is_directory) {
+        if (facts.enabled("TYPE")) out += "Type=dir;";
+    } else {
+        if (facts.enabled("TYPE")) out += "Type=file;";
+        if (facts.enabled("SIZE")) {
+            out += "Size=";
+            append_uint(out, info.size);
+            out += ';';
+        }
+        if (facts.enabled("MODIFY")) {
+            if (const std::optional<time_fields> t = mlst_time_fields(info.last_write_time)) {
+                out += "Modify=";
+                append_mlst_time(out, *t);
+                out += ';';
+            }
+        }
+    }
+    out += ' ';
+    out += name;
 }
 
 std::string format_mlst_line(const file_info& info, std::string_view name, const mlst_fact_set& facts) {
     std::string line;
-    if (info.is_directory) {
-        if (facts.enabled("TYPE")) line += "Type=dir;";
-    } else {
-        if (facts.enabled("TYPE")) line += "Type=file;";
-        if (facts.enabled("SIZE")) line += "Size=" + format_uint(info.size) + ";";
-        if (facts.enabled("MODIFY")) {
-            const std::string modify = format_mlst_time(info.last_write_time);
-            if (!modify.empty()) line += "Modify=" + modify + ";";
-        }
-    }
-    line += ' ';
-    line += name;
+    append_mlst_line(line, info, name, facts);
     return line;
 }
 

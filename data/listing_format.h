@@ -52,6 +52,9 @@ std::string format_list_time(const time_fields& time, const time_fields& now);
 // directory) right-aligned in 13 places, the date column ("Jan 01 00:00" for a
 // time of 0) and the name. A time that cannot be converted throws invalid_input.
 std::string format_list_line(const file_info& info, std::string_view name, const time_fields& now);
+// format_list_line appended to `out`; on a time that cannot be converted `out`
+// is left as it was.
+void append_list_line(std::string& out, const file_info& info, std::string_view name, const time_fields& now);
 
 // The Modify value: 14 digits YYYYMMDDHHMMSS, or empty text for a time of 0, a
 // year above 9999 or a time that cannot be converted. Never throws.
@@ -61,5 +64,7 @@ std::string format_mlst_time(std::uint64_t file_time);
 // its value is empty), "Type=dir;" for a directory, each fact only when enabled;
 // then a space and the name.
 std::string format_mlst_line(const file_info& info, std::string_view name, const mlst_fact_set& facts);
+// format_mlst_line appended to `out`.
+void append_mlst_line(std::string& out, const file_info& info, std::string_view name, const mlst_fact_set& facts);
 
 }  // namespace ZT

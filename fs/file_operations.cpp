@@ -4,14 +4,17 @@
 
 namespace ZT {
 
-std::vector<directory_entry> list_native_directory(const std::string& path) {
-    std::vector<directory_entry> entries;
+void visit_native_directory(const std::string& path, const directory_visitor& visit) {
     directory_enumerator enumerator;
     for (bool more = enumerator.open(path); more; more = enumerator.next()) {
         const found_entry& found = enumerator.current();
-        if (found.info.is_hidden) continue;
-        entries.push_back({found.name, found.info});
+        if (!found.info.is_hidden) visit(found);
     }
+}
+
+std::vector<directory_entry> list_native_directory(const std::string& path) {
+    std::vector<directory_entry> entries;
+    visit_native_directory(path, [&entries](const directory_entry& entry) { entries.push_back(entry); });
     return entries;
 }
 

@@ -2,12 +2,24 @@
 
 #include "lib/text.h"
 
+#include <algorithm>
+
 namespace ZT {
 
-std::string percent_escape(std::string_view text) {
-    std::string result;
-    result.reserve(text.size());
-    for (char c : text) {
+namespace {
+
+bool needs_percent_escape(char c) { return static_cast<unsigned char>(c) >= 0x80 || c == '%'; }
+
+}  // namespace
+
+std::string percent_escape(std::string text) {
+    // Most texts (a listing of plain names) hold nothing to escape and are
+    // passed on as they are.
+    const auto first = std::find_if(text.begin(), text.end(), needs_percent_escape);
+    if (first == text.end()) return text;
+    std::string result(text.begin(), first);
+    result.reserve(text.size() + text.size() / 8);
+    for (char c : std::string_view(text).substr(static_cast<std::size_t>(first - text.begin()))) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte >= 0x80) {
             result += '%';

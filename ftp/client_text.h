@@ -10,7 +10,7 @@ namespace ZT {
 
 // Each byte 0x80 to 0xFF becomes "%" and two lower-case hex digits; "%" becomes
 // "%%"; every other byte is copied.
-std::string percent_escape(std::string_view text);
+std::string percent_escape(std::string text);
 
 // Reverses percent_escape and is lenient with what a client may type:
 // "%%" gives "%", "%" and two hex digits (either case) give that raw byte, and a

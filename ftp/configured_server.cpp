@@ -87,6 +87,11 @@ std::vector<directory_entry> configured_server::list_directory(const std::string
     return list_native_directory(to_native_path(user, path));
 }
 
+void configured_server::visit_directory(const std::string& user, const std::string& path,
+                                        const directory_visitor& visit) {
+    visit_native_directory(to_native_path(user, path), visit);
+}
+
 file_info configured_server::stat_path(const std::string& user, const std::string& path) {
     return get_file_info(to_native_path(user, path));
 }

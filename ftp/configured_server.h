@@ -27,6 +27,7 @@ public:
     bool is_directory(const std::string& user, const std::string& path) override;
     bool can_write(const std::string& user, const std::string& path) override;
     std::vector<directory_entry> list_directory(const std::string& user, const std::string& path) override;
+    void visit_directory(const std::string& user, const std::string& path, const directory_visitor& visit) override;
     file_info stat_path(const std::string& user, const std::string& path) override;
     void read_file(const std::string& user, const std::string& path, writable_stream& sink,
                    std::uint64_t offset) override;

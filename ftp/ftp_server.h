@@ -54,6 +54,11 @@ public:
     virtual bool can_write(const std::string& user, const std::string& path);
     // The directory's entries in the system's order, hidden entries left out.
     virtual std::vector<directory_entry> list_directory(const std::string& user, const std::string& path) = 0;
+    // The entries of list_directory handed to `visit` one by one, in the same
+    // order; the listing texts are built this way. The base calls list_directory;
+    // a server that can enumerate without building the list overrides it (a
+    // listing of many thousands of entries then costs no list).
+    virtual void visit_directory(const std::string& user, const std::string& path, const directory_visitor& visit);
 
     // The listing texts, each line ending in CR LF, in UTF-8. None of them reports
     // a file-system failure: a missing or unreadable directory gives what was

@@ -26,10 +26,10 @@ std::string ftp_session::decode_argument(const std::string& argument) const {
     return percent_unescape(argument);
 }
 
-std::string ftp_session::encode_for_client(const std::string& text) const {
+std::string ftp_session::encode_for_client(std::string text) const {
     if (utf8) return text;
     if (allow_local_codepage) return utf8_to_local(text);
-    return percent_escape(text);
+    return percent_escape(std::move(text));
 }
 
 std::string ftp_session::resolve_argument(const std::string& argument) const {

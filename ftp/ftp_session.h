@@ -53,7 +53,7 @@ public:
     // otherwise percent-unescaped.
     std::string decode_argument(const std::string& argument) const;
     // UTF-8 listing text to client bytes, by the same three encodings.
-    std::string encode_for_client(const std::string& text) const;
+    std::string encode_for_client(std::string text) const;
     // A path argument as a virtual path: decoded, then resolved against the
     // current directory. Passes on every failure of either step.
     std::string resolve_argument(const std::string& argument) const;

@@ -1,5 +1,5 @@
-// The four listing texts of the FTP server base, built on list_directory and
-// stat_path. A listing never fails for the client's reasons: whatever goes wrong
+// The four listing texts of the FTP server base, built on visit_directory (the
+// entries of list_directory) and stat_path. A listing never fails for the client's reasons: whatever goes wrong
 // on the way ends the text where it stands, and only a server stop (user_abort)
 // passes through.
 #include "ftp/ftp_server.h"
@@ -34,35 +34,46 @@ file_info directory_only() {
 
 }  // namespace
 
+void ftp_server::visit_directory(const std::string& user, const std::string& path, const directory_visitor& visit) {
+    for (const directory_entry& entry : list_directory(user, path)) visit(entry);
+}
+
 std::string ftp_server::format_mlsd_listing(const std::string& user, const std::string& path,
                                             const mlst_fact_set& facts) {
     return keep_what_was_built([&](std::string& text) {
-        for (const directory_entry& entry : list_directory(user, path)) {
-            if (entry.info.is_hidden) continue;
-            text += format_mlst_line(entry.info, entry.name, facts) + line_end;
-        }
+        visit_directory(user, path, [&](const directory_entry& entry) {
+            if (entry.info.is_hidden) return;
+            append_mlst_line(text, entry.info, entry.name, facts);
+            text += line_end;
+        });
     });
 }
 
 std::string ftp_server::format_list_listing(const std::string& user, const std::string& path) {
     return keep_what_was_built([&](std::string& text) {
         const time_fields now = system_time_fields(current_file_time());
-        for (const directory_entry& entry : list_directory(user, path)) {
-            if (entry.info.is_hidden) continue;
-            text += format_list_line(entry.info, entry.name, now) + line_end;
-        }
+        visit_directory(user, path, [&](const directory_entry& entry) {
+            if (entry.info.is_hidden) return;
+            append_list_line(text, entry.info, entry.name, now);
+            text += line_end;
+        });
         // The directory itself and, below the root, its parent come last.
-        text += format_list_line(directory_only(), ".", now) + line_end;
-        if (path != "/") text += format_list_line(directory_only(), "..", now) + line_end;
+        append_list_line(text, directory_only(), ".", now);
+        text += line_end;
+        if (path != "/") {
+            append_list_line(text, directory_only(), "..", now);
+            text += line_end;
+        }
     });
 }
 
 std::string ftp_server::format_nlst_listing(const std::string& user, const std::string& path) {
     return keep_what_was_built([&](std::string& text) {
-        for (const directory_entry& entry : list_directory(user, path)) {
-            if (entry.info.is_hidden) continue;
-            text += entry.name + line_end;
-        }
+        visit_directory(user, path, [&](const directory_entry& entry) {
+            if (entry.info.is_hidden) return;
+            text += entry.name;
+            text += line_end;
+        });
     });
 }
 

@@ -181,23 +181,34 @@ std::uint8_t parse_hex_byte(char high, char low) {
 
 namespace {
 
-std::string format_in_base(std::uint64_t value, unsigned min_digits, unsigned base, const char* digits) {
-    std::string reversed;
-    while (value != 0 || reversed.size() < min_digits) {
-        reversed.push_back(digits[value % base]);
+// Appends the digits of `value`, at least `min_digits` of them (leading zeros).
+void append_in_base(std::string& out, std::uint64_t value, unsigned min_digits, unsigned base, const char* digits) {
+    char reversed[64];  // 64 binary digits at most; min_digits beyond that come as zeros first
+    std::size_t count = 0;
+    do {
+        reversed[count++] = digits[value % base];
         value /= base;
-    }
-    return {reversed.rbegin(), reversed.rend()};
+    } while (value != 0);
+    if (min_digits > count) out.append(min_digits - count, '0');
+    while (count != 0) out += reversed[--count];
 }
 
 }  // namespace
 
+void append_uint(std::string& out, std::uint64_t value, unsigned min_digits) {
+    append_in_base(out, value, min_digits, 10, "0123456789");
+}
+
 std::string format_uint(std::uint64_t value, unsigned min_digits) {
-    return format_in_base(value, min_digits, 10, "0123456789");
+    std::string result;
+    append_uint(result, value, min_digits);
+    return result;
 }
 
 std::string format_hex(std::uint64_t value, unsigned min_digits, bool upper_case) {
-    return format_in_base(value, min_digits, 16, upper_case ? "0123456789ABCDEF" : "0123456789abcdef");
+    std::string result;
+    append_in_base(result, value, min_digits, 16, upper_case ? "0123456789ABCDEF" : "0123456789abcdef");
+    return result;
 }
 
 std::string format_hex_bytes(const std::uint8_t (&bytes)[16]) {

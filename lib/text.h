@@ -37,6 +37,8 @@ std::uint8_t parse_hex_byte(char high, char low);
 
 // Number formatting with a minimum count of digits (leading zeros).
 std::string format_uint(std::uint64_t value, unsigned min_digits = 1);
+// format_uint appended to `out`, for texts built piece by piece.
+void append_uint(std::string& out, std::uint64_t value, unsigned min_digits = 1);
 std::string format_hex(std::uint64_t value, unsigned min_digits = 1, bool upper_case = false);
 std::string format_hex_bytes(const std::uint8_t (&bytes)[16]);
 

@@ -57,6 +57,10 @@ public:
         guard(user, path);
         return configured_server::list_directory(user, path);
     }
+    void visit_directory(const std::string& user, const std::string& path, const directory_visitor& visit) override {
+        guard(user, path);
+        configured_server::visit_directory(user, path, visit);
+    }
     file_info stat_path(const std::string& user, const std::string& path) override {
         guard(user, path);
         return configured_server::stat_path(user, path);
