@@ -22,7 +22,6 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 void open_listener(socket_handle& listener) {
     listener.open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     listener.set_timeout(passive_wait_seconds);
-    listener.set_nonblocking();
     // A port whose last data connection lingers in TIME_WAIT serves again at
     // once (on Windows binding rules allow this already).
     listener.allow_rebinding();
@@ -90,13 +89,12 @@ bool listen_on_random_port(socket_handle& listener, passive_port_claim& claim, p
     return false;
 }
 
-// Whether the connection's peer has the given IPv4 address; a connection
-// already gone has no peer worth serving.
-bool comes_from(const tcp_socket& data, std::uint32_t address) {
+// Whether an accepted connection's peer has the given IPv4 address.
+bool comes_from(const network_address& peer, std::uint32_t address) {
     try {
-        return data.handle().peer_address().ipv4() == address;
-    } catch (const network_error&) {
-        return false;
+        return peer.ipv4() == address;
+    } catch (const invalid_input&) {
+        return false;  // not an IPv4 peer at all
     }
 }
 
@@ -109,12 +107,14 @@ std::optional<network_address> listen_on_passive_port(socket_handle& listener, p
     claim.release();
     for (int previous = -1;;) {
         const int port = next_port(previous);
-        if (port == 0 && listen_on_random_port(listener, claim, claims, address)) break;
+        // A port bound explicitly is the listener's address as it stands.
+        if (port == 0 && listen_on_random_port(listener, claim, claims, address)) return address;
         if (port >= 0) address.set_port(static_cast<std::uint16_t>(port));  // invalid_input unless IPv4
         // A port that another session of this server listens on is passed over
         // without a system call; the system decides about every other one.
         const bool claimed = port > 0 && claim.claim(claims, static_cast<std::uint16_t>(port));
-        if ((port == 0 || claimed) && start_listening(listener, address)) break;
+        if (claimed && start_listening(listener, address)) return address;
+        if (port == 0 && start_listening(listener, address)) break;
         claim.release();
         if (port <= 0) {
             // No port left, or the system could not give one.
@@ -139,10 +139,11 @@ tcp_socket accept_data_connection(socket_handle& listener, std::uint32_t client)
         const double left = limit < 0 ? -1.0 : limit - seconds_since(start);
         if (limit >= 0 && left <= 0) throw network_error_timeout();
         if (listener.try_wait(true, false, left) == 0) throw network_error_timeout();
-        const socket_t accepted = listener.accept_pending();
+        network_address peer;
+        const socket_t accepted = listener.accept_pending(&peer);
         if (accepted == invalid_socket) continue;  // it went away before the accept
         tcp_socket data(accepted);
-        if (comes_from(data, client)) {
+        if (comes_from(peer, client)) {
             listener.close();
             return data;
         }

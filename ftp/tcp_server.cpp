@@ -23,7 +23,6 @@ void tcp_server::listen(const network_address& address) {
     on_listen(address);
     listener_.close();
     listener_.open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    listener_.set_nonblocking();
     listener_.allow_rebinding();
     configure_listen_socket(listener_);
     listener_.bind(address);

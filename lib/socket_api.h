@@ -34,7 +34,13 @@ inline void set_socket_nonblocking(socket_t s) {
     u_long on = 1;
     ::ioctlsocket(s, FIONBIO, &on);
 }
-// An accepted socket takes the non-blocking mode of its listener.
+// A new socket in non-blocking mode.
+inline socket_t open_socket(int family, int type, int protocol) {
+    const socket_t s = ::socket(family, type, protocol);
+    if (s != INVALID_SOCKET) set_socket_nonblocking(s);
+    return s;
+}
+// An accepted socket, non-blocking as it takes that mode from its listener.
 inline socket_t accept_socket(socket_t listener, sockaddr* peer, socket_length* length) {
     return ::accept(listener, peer, length);
 }
@@ -76,7 +82,10 @@ inline bool is_lost_before_accept(int error) {
 // An interrupted connect goes on in the background like one in progress.
 inline bool is_connect_pending(int error) { return error == EINPROGRESS || error == EINTR; }
 // A socket has no other status flag that the library sets, so one call does.
-inline void set_socket_nonblocking(socket_t s) { ::fcntl(s, F_SETFL, O_NONBLOCK); }
+// A new socket in non-blocking mode, in one call.
+inline socket_t open_socket(int family, int type, int protocol) {
+    return ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
+}
 // An accepted socket that is non-blocking from the start, as on Windows, where
 // it takes that mode from the listener.
 inline socket_t accept_socket(socket_t listener, sockaddr* peer, socket_length* length) {

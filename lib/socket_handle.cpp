@@ -41,12 +41,15 @@ void fail_listens_for_tests(int count) { failing_listens = count; }
 socket_handle::~socket_handle() { close(); }
 
 socket_handle::socket_handle(socket_handle&& other) noexcept
-    : socket_(std::exchange(other.socket_, invalid_socket)), timeout_(other.timeout_) {}
+    : socket_(std::exchange(other.socket_, invalid_socket)),
+      listening_(std::exchange(other.listening_, false)),
+      timeout_(other.timeout_) {}
 
 socket_handle& socket_handle::operator=(socket_handle&& other) noexcept {
     if (this != &other) {
         close();
         socket_ = std::exchange(other.socket_, invalid_socket);
+        listening_ = std::exchange(other.listening_, false);
         timeout_ = other.timeout_;
     }
     return *this;
@@ -54,12 +57,10 @@ socket_handle& socket_handle::operator=(socket_handle&& other) noexcept {
 
 void socket_handle::open(int family, int type, int protocol) {
     close();
-    const socket_t created = ::socket(family, type, protocol);
+    const socket_t created = open_socket(family, type, protocol);
     if (created == invalid_socket) throw network_error();
     socket_ = created;
 }
-
-void socket_handle::set_nonblocking() { set_socket_nonblocking(socket_); }
 
 void socket_handle::bind(const network_address& address) {
     if (!try_bind(address)) throw network_error();
@@ -79,7 +80,8 @@ bool socket_handle::try_listen() {
         --failing_listens;
         return false;
     }
-    return ::listen(socket_, SOMAXCONN) == 0;
+    listening_ = ::listen(socket_, SOMAXCONN) == 0;
+    return listening_;
 }
 
 void socket_handle::set_no_delay() {
@@ -94,11 +96,15 @@ socket_t socket_handle::accept() {
     return accepted;
 }
 
-socket_t socket_handle::accept_pending() {
-    alignas(sockaddr_storage) std::uint8_t peer[address_buffer_size];
-    socket_length length = sizeof peer;
-    const socket_t accepted = accept_socket(socket_, reinterpret_cast<sockaddr*>(peer), &length);
-    if (accepted == invalid_socket && !is_lost_before_accept(last_socket_error())) throw network_error();
+socket_t socket_handle::accept_pending(network_address* peer) {
+    alignas(sockaddr_storage) std::uint8_t buffer[address_buffer_size];
+    socket_length length = sizeof buffer;
+    const socket_t accepted = accept_socket(socket_, reinterpret_cast<sockaddr*>(buffer), &length);
+    if (accepted == invalid_socket) {
+        if (!is_lost_before_accept(last_socket_error())) throw network_error();
+    } else if (peer) {
+        *peer = network_address(buffer, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof buffer));
+    }
     return accepted;
 }
 
@@ -130,9 +136,11 @@ void socket_handle::shutdown(int how) {
 
 void socket_handle::close() {
     if (!is_open()) return;
-    ::shutdown(socket_, shutdown_both);
+    // A listener has no connection to shut down.
+    if (!listening_) ::shutdown(socket_, shutdown_both);
     close_socket(socket_);
     socket_ = invalid_socket;
+    listening_ = false;
 }
 
 int socket_handle::wait(bool want_read, bool want_write) {

@@ -44,8 +44,8 @@ public:
     void set_timeout(double seconds) { timeout_ = seconds; }
 
     // Each of these throws network_error when the system call fails.
-    void open(int family, int type, int protocol);  // closes any socket held first
-    void set_nonblocking();                         // result not checked
+    // A new non-blocking socket; closes any socket held first.
+    void open(int family, int type, int protocol);
     void bind(const network_address& address);      // an empty address throws
     void listen();                                  // backlog SOMAXCONN
     // As bind and listen, answering false instead of throwing: for a caller that
@@ -63,7 +63,8 @@ public:
     // As accept, but a connection that went away before it was accepted (or
     // nothing pending) gives invalid_socket instead of an error. Only a fault of
     // the listener or the system (out of descriptors, say) throws network_error.
-    socket_t accept_pending();
+    // `peer`, when given, receives the accepted connection's peer address.
+    socket_t accept_pending(network_address* peer = nullptr);
     network_address local_address() const;
     network_address peer_address() const;
 
@@ -77,8 +78,8 @@ public:
 
     // shutdown(how) with one of shutdown_receive/send/both; errors are ignored.
     void shutdown(int how);
-    // Shuts down both directions and closes; errors are ignored. A closed handle
-    // stays closed: calling it again does nothing.
+    // Shuts down both directions (but for a listener) and closes; errors are
+    // ignored. A closed handle stays closed: calling it again does nothing.
     void close();
 
     // Blocks until the socket is readable (want_read) or writable (want_write),
@@ -101,6 +102,7 @@ private:
     static int wait_slice(socket_t socket, bool want_read, bool want_write, std::uint64_t microseconds);
 
     socket_t socket_ = invalid_socket;
+    bool listening_ = false;  // listen succeeded
     double timeout_ = -1.0;
 };
 

@@ -25,7 +25,6 @@ void connect_to_address(tcp_socket& socket, const address_info& target) {
         handle.close();
         check_abort();
         handle.open(target.family, target.socket_type, target.protocol);
-        handle.set_nonblocking();
         if (target.address.empty()) throw network_error();
         check_abort();
         if (!handle.start_connect(target.address)) {
@@ -45,9 +44,7 @@ void connect_to_address(tcp_socket& socket, const address_info& target) {
 
 }  // namespace
 
-tcp_socket::tcp_socket(socket_t accepted) : handle_(accepted) {
-    if (handle_.is_open()) handle_.set_nonblocking();
-}
+tcp_socket::tcp_socket(socket_t accepted) : handle_(accepted) {}
 
 tcp_socket::tcp_socket(tcp_socket&& other) noexcept
     : handle_(std::move(other.handle_)),

@@ -19,7 +19,7 @@ constexpr std::size_t max_send_piece = 16384;
 class tcp_socket : public readable_stream, public writable_stream {
 public:
     tcp_socket() = default;
-    // Adopts an accepted connection and makes it non-blocking.
+    // Adopts an accepted connection (non-blocking, as every accepted socket is).
     explicit tcp_socket(socket_t accepted);
     tcp_socket(tcp_socket&& other) noexcept;
     tcp_socket& operator=(tcp_socket&& other) noexcept;

@@ -69,7 +69,6 @@ socket_pair connect_pair() {
     loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socket_handle listening;
     listening.open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    listening.set_nonblocking();
     listening.bind(network_address::from_sockaddr_in(loopback));
     listening.listen();
     listening.set_timeout(5);

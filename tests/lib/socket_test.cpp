@@ -44,7 +44,6 @@ struct listener {
 
     listener() {
         socket.open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        socket.set_nonblocking();
         socket.bind(loopback(0));
         socket.listen();
         port = socket.local_address().port();
