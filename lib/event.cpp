@@ -5,9 +5,19 @@
 namespace ZT {
 
 void event_object::set() {
-    signal();
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->is_set.store(true, std::memory_order_release);
+        signal();
+    }
     std::lock_guard<std::mutex> guard(links_lock_);
     for (event_object* follower : followers_) follower->set();
+}
+
+void event_object::reset() {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    state_->is_set.store(false, std::memory_order_release);
+    clear();
 }
 
 void event_object::link(event_object& follower) {

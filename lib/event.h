@@ -3,6 +3,7 @@
 // On Windows an event is an event handle; on POSIX it is an eventfd.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,9 @@ protected:
 };
 
 // A manual-reset event: once set it stays set until reset. Owns its handle.
+// Beside the system object it keeps its state in memory, so that asking
+// whether it is set (every abort check before a read, a write or a wait) needs
+// no system call.
 class event_object : public waitable {
 public:
     event_object();  // not signalled
@@ -39,7 +43,9 @@ public:
     // Sets the event and every event linked to it.
     void set();
     void reset();
-    bool is_set() const;
+    // The state that set and reset keep. A handler that sets the system object
+    // directly (the stop signal's) wakes the waits on it but is not seen here.
+    bool is_set() const { return state_->is_set.load(std::memory_order_acquire); }
 
     // Links `follower` to this event: while the link lasts, setting this event
     // sets the follower too, and linking to an event that is set already sets
@@ -53,11 +59,20 @@ public:
     std::unique_ptr<event_object> duplicate() const;
 
 private:
-    struct adopt {};
-    event_object(adopt, os_handle handle) : waitable(handle) {}
-    // Sets the system object only.
-    void signal();
+    // What the holders of one system object share: a duplicate's set is seen by
+    // the original's is_set and the other way round.
+    struct shared_state {
+        std::atomic<bool> is_set{false};
+        std::mutex lock;  // orders set and reset, so that memory and system agree
+    };
 
+    event_object(os_handle handle, std::shared_ptr<shared_state> state)
+        : waitable(handle), state_(std::move(state)) {}
+    // Sets or clears the system object only.
+    void signal();
+    void clear();
+
+    std::shared_ptr<shared_state> state_;
     std::mutex links_lock_;  // guards followers_
     std::vector<event_object*> followers_;
 };

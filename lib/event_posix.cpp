@@ -30,6 +30,12 @@ int remaining_ms(std::uint64_t deadline) {
 
 event_object::event_object() : waitable(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     if (handle_ < 0) throw bug_check();
+    try {
+        state_ = std::make_shared<shared_state>();
+    } catch (...) {
+        ::close(as_fd(handle_));
+        throw;
+    }
 }
 
 event_object::~event_object() { ::close(as_fd(handle_)); }
@@ -40,21 +46,21 @@ void event_object::signal() {
     [[maybe_unused]] const ssize_t written = ::write(as_fd(handle_), &one, sizeof one);
 }
 
-void event_object::reset() {
+void event_object::clear() {
     std::uint64_t value;
     while (::read(as_fd(handle_), &value, sizeof value) > 0) {
     }
 }
 
-bool event_object::is_set() const {
-    pollfd p{as_fd(handle_), POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
-}
-
 std::unique_ptr<event_object> event_object::duplicate() const {
     const int copy = ::fcntl(as_fd(handle_), F_DUPFD_CLOEXEC, 0);
     if (copy < 0) throw bug_check();
-    return std::unique_ptr<event_object>(new event_object(adopt{}, copy));
+    try {
+        return std::unique_ptr<event_object>(new event_object(copy, state_));
+    } catch (...) {
+        ::close(copy);
+        throw;
+    }
 }
 
 int wait_for_handles(const os_handle* handles, std::size_t count, std::uint32_t milliseconds) {

@@ -12,22 +12,31 @@ HANDLE as_handle(os_handle h) { return reinterpret_cast<HANDLE>(h); }
 
 event_object::event_object() : waitable(reinterpret_cast<os_handle>(CreateEventW(nullptr, TRUE, FALSE, nullptr))) {
     if (!handle_) throw bug_check();
+    try {
+        state_ = std::make_shared<shared_state>();
+    } catch (...) {
+        CloseHandle(as_handle(handle_));
+        throw;
+    }
 }
 
 event_object::~event_object() { CloseHandle(as_handle(handle_)); }
 
 void event_object::signal() { SetEvent(as_handle(handle_)); }
 
-void event_object::reset() { ResetEvent(as_handle(handle_)); }
-
-bool event_object::is_set() const { return WaitForSingleObject(as_handle(handle_), 0) == WAIT_OBJECT_0; }
+void event_object::clear() { ResetEvent(as_handle(handle_)); }
 
 std::unique_ptr<event_object> event_object::duplicate() const {
     HANDLE copy = nullptr;
     const HANDLE process = GetCurrentProcess();
     if (!DuplicateHandle(process, as_handle(handle_), process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
         throw bug_check();
-    return std::unique_ptr<event_object>(new event_object(adopt{}, reinterpret_cast<os_handle>(copy)));
+    try {
+        return std::unique_ptr<event_object>(new event_object(reinterpret_cast<os_handle>(copy), state_));
+    } catch (...) {
+        CloseHandle(copy);
+        throw;
+    }
 }
 
 int wait_for_handles(const os_handle* handles, std::size_t count, std::uint32_t milliseconds) {
