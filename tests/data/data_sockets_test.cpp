@@ -74,6 +74,7 @@ TEST_F(passive_listener, the_first_port_that_can_be_had_wins) {
     fail_listens_for_tests(0);
     ASSERT_TRUE(bound);
     EXPECT_EQ(bound->port(), free);
+    EXPECT_EQ(listener_.local_address().port(), free);
     EXPECT_EQ(ports.asked, (std::vector<int>{-1, taken.port, claimed, refused_at_listen}));
     EXPECT_TRUE(listener_.is_open());
     EXPECT_EQ(listener_.timeout(), passive_wait_seconds);
@@ -114,6 +115,9 @@ TEST_F(passive_listener, the_systems_choice_is_a_claimed_port_of_its_ephemeral_r
         port_list system_choice({0});
         const auto bound = listen_on_passive_port(listener_, claim_, claims_, loopback(0), system_choice.source());
         ASSERT_TRUE(bound);
+        // The address announced is the one the listener holds.
+        EXPECT_EQ(listener_.local_address().port(), bound->port());
+        EXPECT_EQ(listener_.local_address().ipv4(), bound->ipv4());
         if (!range) continue;  // the system picks, as it likes
         EXPECT_TRUE(range->offers(bound->port())) << bound->port();
         // Picked by the server, so held against the other sessions.
