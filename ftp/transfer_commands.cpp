@@ -121,7 +121,7 @@ bool handle_mlst(ftp_session& session, const std::string& argument) {
     session.reply(reply::list_start(path));
     // The fact line, after one space, as a line of the reply: its own CR LF is
     // the reply's line end, and no break inside its name can split the reply.
-    session.reply(" " + text.substr(0, text.size() - 2));
+    session.reply(std::string(" ").append(text, 0, text.size() - 2));
     session.reply(reply::list_end);
     return true;
 }
