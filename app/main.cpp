@@ -9,7 +9,6 @@
 #include "config/server_settings.h"
 #include "ftp/configured_server.h"
 #include "lib/abort.h"
-#include "lib/allocator.h"
 #include "lib/network_session.h"
 
 #include <exception>
@@ -40,7 +39,6 @@ int main(int argc, char** argv) {
     // Before the first handle of the program is opened, so that none of them can
     // become a standard handle (started without a console or with them closed).
     ZT::attach_null_device_to_closed_standard_handles();
-    ZT::keep_freed_blocks_for_reuse();
 
     // Installed before anything can fail, so that a stop during start-up is not lost.
     ZT::event_object stop;

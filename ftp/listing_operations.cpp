@@ -1,8 +1,9 @@
 // The four listing texts of the FTP server base, built on visit_directory (the
-// entries of list_directory) and stat_path. A listing never fails for the client's reasons: whatever goes wrong
-// on the way ends the text where it stands, and only a server stop (user_abort)
-// passes through.
+// entries of list_directory) and stat_path. A listing never fails for the
+// client's reasons: whatever goes wrong on the way ends the text where it
+// stands, and only a server stop (user_abort) passes through.
 #include "ftp/ftp_server.h"
+#include "ftp/listing_buffers.h"
 
 #include "lib/errors.h"
 #include "lib/system_clock.h"
@@ -14,9 +15,10 @@ namespace {
 constexpr const char* line_end = "\r\n";
 
 // Runs `build` over `text`; any failure but user_abort keeps the text so far.
+// The text is built in the memory of an earlier listing when one is kept.
 template <typename Build>
 std::string keep_what_was_built(Build build) {
-    std::string text;
+    std::string text = take_listing_buffer();
     try {
         build(text);
     } catch (const user_abort&) {

@@ -4,6 +4,7 @@
 #include "ftp/command_steps.h"
 #include "ftp/commands.h"
 #include "ftp/ftp_session.h"
+#include "ftp/listing_buffers.h"
 #include "ftp/replies.h"
 
 #include "ftp/data_connection.h"
@@ -20,9 +21,10 @@ namespace ZT {
 
 namespace {
 
+// Sends a listing text; its memory then serves a later listing.
 void send_text(ftp_session& session, const std::string& name, std::string text) {
-    transfer_data(session, name, std::nullopt,
-                  [text = std::move(text)](tcp_socket& data) { data.write(text.data(), text.size()); });
+    transfer_data(session, name, std::nullopt, [&text](tcp_socket& data) { data.write(text.data(), text.size()); });
+    give_back_listing_buffer(std::move(text));
 }
 
 // The entry that LIST or NLST names, when it is a file. Anything else (a

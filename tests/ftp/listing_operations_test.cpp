@@ -1,12 +1,15 @@
 // The listing texts built by the server base from a server that only supplies
 // list_directory: hidden entries are tested again, and a LIST line whose time
-// cannot be converted ends the text after the lines before it, whole.
+// cannot be converted ends the text after the lines before it, whole. Then the
+// memory kept between listings.
 #include "ftp/ftp_server.h"
+#include "ftp/listing_buffers.h"
 
 #include "lib/errors.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -57,6 +60,30 @@ TEST(listing_operations, texts_built_from_a_list) {
               "Type=file;Size=3; bad\r\n"
               "Type=file;Size=4; z\r\n");
     EXPECT_EQ(server.format_nlst_listing("u", "/sub"), "a\r\nbad\r\nz\r\n");
+}
+
+TEST(listing_buffers, the_two_largest_useful_blocks_are_kept_emptied) {
+    for (int i = 0; i < 3; ++i) take_listing_buffer();  // whatever earlier listings left
+    const auto with_room = [](std::size_t room) {
+        std::string text;
+        text.reserve(room);
+        text = "left over";
+        return text;
+    };
+    for (const std::size_t room : {1024u, 64u << 20, 100'000u, 300'000u, 200'000u})
+        give_back_listing_buffer(with_room(room));
+    std::vector<std::size_t> rooms;
+    for (int i = 0; i < 3; ++i) {
+        const std::string text = take_listing_buffer();
+        EXPECT_EQ(text, "");
+        rooms.push_back(text.capacity());
+    }
+    std::sort(rooms.begin(), rooms.end());
+    EXPECT_LT(rooms[0], 1024u);  // nothing more was kept: a new text
+    EXPECT_GE(rooms[1], 200'000u);
+    EXPECT_LT(rooms[1], 300'000u);
+    EXPECT_GE(rooms[2], 300'000u);
+    EXPECT_LT(rooms[2], 64u << 20);
 }
 
 }  // namespace
