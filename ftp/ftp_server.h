@@ -57,7 +57,8 @@ public:
     // The entries of list_directory handed to `visit` one by one, in the same
     // order; the listing texts are built this way. The base calls list_directory;
     // a server that can enumerate without building the list overrides it (a
-    // listing of many thousands of entries then costs no list).
+    // listing of many thousands of entries then costs no list), and a server
+    // derived from that one which changes list_directory changes this too.
     virtual void visit_directory(const std::string& user, const std::string& path, const directory_visitor& visit);
 
     // The listing texts, each line ending in CR LF, in UTF-8. None of them reports

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace ZT;
     const std::string_view text = fuzz::as_text(data, size);
 
-    const std::string escaped = percent_escape(text);
+    const std::string escaped = percent_escape(std::string(text));
     for (std::size_t i = 0; i < escaped.size(); ++i) {
         fuzz::check(static_cast<unsigned char>(escaped[i]) < 0x80, "the escaped form is ASCII", text);
         if (escaped[i] != '%') continue;
