@@ -3,6 +3,7 @@
 // and the process exits with -1; started from Explorer, the window waits for
 // Enter first.
 #include "app/console_line.h"
+#include "app/entry_point.h"
 #include "app/server_urls.h"
 #include "app/standard_handles.h"
 #include "app/stop_handler.h"
@@ -35,26 +36,26 @@ int run(int argc, char** argv, ZT::event_object& stop) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int ZT::tarvex_main(int argc, char** argv) {
     // Before the first handle of the program is opened, so that none of them can
     // become a standard handle (started without a console or with them closed).
-    ZT::attach_null_device_to_closed_standard_handles();
+    attach_null_device_to_closed_standard_handles();
 
     // Installed before anything can fail, so that a stop during start-up is not lost.
-    ZT::event_object stop;
-    ZT::install_stop_handler(stop);
+    event_object stop;
+    install_stop_handler(stop);
 
     int code;
     try {
         code = run(argc, argv, stop);
     } catch (const std::exception& error) {
-        ZT::error_line line;
+        error_line line;
         line << "Critical error: " << error.what();
         code = -1;
     }
     // The teardown is over: closing the console while it waits for Enter ends
     // the process at once.
-    ZT::stop_completed();
-    if (code != 0) ZT::keep_console_open_after_failure();
+    stop_completed();
+    if (code != 0) keep_console_open_after_failure();
     return code;
 }

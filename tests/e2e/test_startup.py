@@ -1,13 +1,18 @@
-"""Start-up of the real program: banner, configuration search, critical errors."""
+"""Start-up of the real program: banner, configuration search, critical errors,
+and the Windows program's wide command line and console output."""
 import os
+import re
 import shutil
 import subprocess
 import tempfile
 import unittest
 
 import harness
+import unattended
 
 LOAD_LINE = "Attempting to load config from: "
+# A folder named in three scripts, none of them all in one Windows code page.
+THREE_SCRIPTS = "Zoë-Ελλάδα-日本"
 
 
 def loaded_path(out):
@@ -72,6 +77,27 @@ class banner_and_config_search(unittest.TestCase):
             self.assertEqual(path, beside)
         self.assertEqual(harness.exit_status(code), 255)
 
+    def test_config_path_in_three_scripts_is_opened_and_shown(self):
+        """The path reaches the program whole: the file is read (its bad value is
+        the error, not "file not found") and the load line shows it on a pipe and
+        on a terminal."""
+        os.mkdir(os.path.join(self.scratch, THREE_SCRIPTS))
+        with open(os.path.join(self.scratch, THREE_SCRIPTS, "Config.ini"), "w") as f:
+            f.write("[config]\nlisten-port=notanumber\n")
+        # Relative, so that the line fits a terminal's width. Wine converts the
+        # Unix command line and writes to a terminal in the locale's character
+        # set; under C.UTF-8 its ANSI code page is 1252 and its console's code
+        # page 437, which hold none of the Greek or Japanese letters.
+        relative = THREE_SCRIPTS + ("\\" if harness.UNDER_WINE else "/") + "Config.ini"
+        command = ["env", "-C", self.scratch, "LC_ALL=C.UTF-8"] + harness.command_line("-config", relative)
+        done = subprocess.run(command, capture_output=True, stdin=subprocess.DEVNULL, timeout=harness.START_TIMEOUT + 30)
+        self.assertEqual(done.stdout.decode("utf-8", "replace").splitlines()[1:], [LOAD_LINE + relative])
+        self.assertEqual(done.stderr.decode("utf-8", "replace").splitlines(), ["Critical error: invalid input"])
+        with unattended.terminal(command, stdin_from_null=True) as term:
+            self.assertEqual(harness.exit_status(term.process.wait(harness.START_TIMEOUT)), 255)
+            self.assertTrue(term.wait_for_text("Critical error: invalid input", 5), term.text())
+            self.assertIn(LOAD_LINE + relative, on_screen(term.text()))
+
     def test_directory_named_config_ini_is_skipped_for_the_user_folder(self):
         program = self.copy_program()
         os.mkdir(os.path.join(self.scratch, "Config.ini"))
@@ -82,6 +108,11 @@ class banner_and_config_search(unittest.TestCase):
         if not harness.UNDER_WINE:
             self.assertEqual(path, xdg + "/TARVEX/Config.ini")
         self.assertEqual(harness.exit_status(code), 255)
+
+
+def on_screen(text):
+    """Terminal output without the cursor and erase sequences that Wine's console writes."""
+    return re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", text)
 
 
 def can_isolate_network():
