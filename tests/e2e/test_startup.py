@@ -1,11 +1,14 @@
 """Start-up of the real program: banner, configuration search, critical errors,
-and the Windows program's wide command line and console output."""
+and what the Windows program is made of (its resources, its wide command line,
+its console output)."""
 import os
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
 import unittest
+import xml.etree.ElementTree as ElementTree
 
 import harness
 import unattended
@@ -51,9 +54,10 @@ class banner_and_config_search(unittest.TestCase):
         self.assertEqual(loaded_path(out), "first.ini")
         self.assertEqual(harness.exit_status(code), 255)
 
-    def copy_program(self):
-        """A copy of the program in the scratch folder, so that "beside the program" is ours."""
-        target = os.path.join(self.scratch, os.path.basename(harness.PROGRAM))
+    def copy_program(self, folder=None):
+        """A copy of the program in folder (the scratch folder by default), so that
+        "beside the program" is ours."""
+        target = os.path.join(folder or self.scratch, os.path.basename(harness.PROGRAM))
         shutil.copy2(harness.PROGRAM, target)
         return target
 
@@ -77,6 +81,24 @@ class banner_and_config_search(unittest.TestCase):
             self.assertEqual(path, beside)
         self.assertEqual(harness.exit_status(code), 255)
 
+    def test_config_beside_a_program_deeper_than_max_path_is_used(self):
+        # Each name stays below the 255 characters of one component; the whole
+        # path passes the 260 of MAX_PATH.
+        deep = os.path.join(self.scratch, *["folder-%02d-%s" % (i, "x" * 40) for i in range(6)])
+        os.makedirs(deep)
+        program = self.copy_program(deep)
+        beside = os.path.join(deep, "Config.ini")
+        self.assertGreater(len(harness.native_path(beside)), 260)
+        with open(beside, "w") as f:
+            f.write("[config]\nlisten-port=notanumber\n")
+        done = subprocess.run(harness.command_line_for(program), capture_output=True, stdin=subprocess.DEVNULL,
+                              timeout=harness.START_TIMEOUT + 30, cwd=self.scratch)
+        shown = loaded_path(done.stdout.decode("utf-8", "replace").splitlines())
+        if harness.UNDER_WINE:  # the letter case that Wine reports
+            shown, beside = shown.lower(), harness.native_path(beside).lower()
+        self.assertEqual(shown, beside)
+        self.assertEqual(done.stderr.decode().splitlines(), ["Critical error: invalid input"])
+
     def test_config_path_in_three_scripts_is_opened_and_shown(self):
         """The path reaches the program whole: the file is read (its bad value is
         the error, not "file not found") and the load line shows it on a pipe and
@@ -90,7 +112,8 @@ class banner_and_config_search(unittest.TestCase):
         # page 437, which hold none of the Greek or Japanese letters.
         relative = THREE_SCRIPTS + ("\\" if harness.UNDER_WINE else "/") + "Config.ini"
         command = ["env", "-C", self.scratch, "LC_ALL=C.UTF-8"] + harness.command_line("-config", relative)
-        done = subprocess.run(command, capture_output=True, stdin=subprocess.DEVNULL, timeout=harness.START_TIMEOUT + 30)
+        done = subprocess.run(command, capture_output=True, stdin=subprocess.DEVNULL,
+                              timeout=harness.START_TIMEOUT + 30)
         self.assertEqual(done.stdout.decode("utf-8", "replace").splitlines()[1:], [LOAD_LINE + relative])
         self.assertEqual(done.stderr.decode("utf-8", "replace").splitlines(), ["Critical error: invalid input"])
         with unattended.terminal(command, stdin_from_null=True) as term:
@@ -113,6 +136,58 @@ class banner_and_config_search(unittest.TestCase):
 def on_screen(text):
     """Terminal output without the cursor and erase sequences that Wine's console writes."""
     return re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", text)
+
+
+def exe_resources(path):
+    """The resources of a PE file with numeric type and name: {(type, name): [data
+    of each language]}."""
+    data = harness.read_file(path)
+    header = struct.unpack_from("<I", data, 0x3C)[0]
+    sections, = struct.unpack_from("<H", data, header + 6)
+    optional_size, = struct.unpack_from("<H", data, header + 20)
+    optional = header + 24
+    pe32_plus = struct.unpack_from("<H", data, optional)[0] == 0x20B
+    resource_rva, = struct.unpack_from("<I", data, optional + (112 if pe32_plus else 96) + 2 * 8)
+    section_table = optional + optional_size
+
+    def offset(rva):
+        for i in range(sections):
+            size, address, raw_size, raw = struct.unpack_from("<IIII", data, section_table + 40 * i + 8)
+            if address <= rva < address + max(size, raw_size):
+                return raw + rva - address
+        raise AssertionError("address %#x lies in no section" % rva)
+
+    base = offset(resource_rva)
+
+    def entries(directory):
+        named, numbered = struct.unpack_from("<HH", data, base + directory + 12)
+        return [struct.unpack_from("<II", data, base + directory + 16 + 8 * i) for i in range(named + numbered)]
+
+    found = {}
+    for type_id, names in entries(0):
+        for name_id, languages in entries(names & 0x7FFFFFFF):
+            for _, leaf in entries(languages & 0x7FFFFFFF):
+                rva, size = struct.unpack_from("<II", data, base + leaf)
+                found.setdefault((type_id, name_id), []).append(data[offset(rva):offset(rva) + size])
+    return found
+
+
+# The supportedOS ids of Windows 7, 8, 8.1, and 10 and 11 (one id).
+WINDOWS_7_TO_11 = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                   "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
+
+
+@unittest.skipUnless(harness.UNDER_WINE, "resources of the Windows program")
+class windows_program_resources(unittest.TestCase):
+    def test_one_manifest_for_windows_7_to_11_and_long_paths(self):
+        resources = exe_resources(harness.PROGRAM)
+        manifests = resources.get((24, 1), [])
+        self.assertEqual(len(manifests), 1, sorted(resources))
+        manifest = ElementTree.fromstring(manifests[0])
+        supported = {e.get("Id") for e in manifest.iter("{urn:schemas-microsoft-com:compatibility.v1}supportedOS")}
+        self.assertEqual(supported, WINDOWS_7_TO_11)
+        long_paths = list(manifest.iter("{http://schemas.microsoft.com/SMI/2016/WindowsSettings}longPathAware"))
+        self.assertEqual([e.text for e in long_paths], ["true"])
 
 
 def can_isolate_network():
