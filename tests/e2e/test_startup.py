@@ -172,6 +172,20 @@ def exe_resources(path):
     return found
 
 
+def message_table(data):
+    """The texts of a message table resource by message id."""
+    messages = {}
+    blocks, = struct.unpack_from("<I", data, 0)
+    for b in range(blocks):
+        low, high, at = struct.unpack_from("<III", data, 4 + 12 * b)
+        for message in range(low, high + 1):
+            length, flags = struct.unpack_from("<HH", data, at)
+            text = data[at + 4:at + length]
+            messages[message] = text.decode("utf-16-le" if flags & 1 else "ascii").rstrip("\0")
+            at += length
+    return messages
+
+
 # The supportedOS ids of Windows 7, 8, 8.1, and 10 and 11 (one id).
 WINDOWS_7_TO_11 = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
                    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
@@ -179,7 +193,7 @@ WINDOWS_7_TO_11 = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-444
 
 @unittest.skipUnless(harness.UNDER_WINE, "resources of the Windows program")
 class windows_program_resources(unittest.TestCase):
-    def test_one_manifest_for_windows_7_to_11_and_long_paths(self):
+    def test_one_manifest_and_the_event_message(self):
         resources = exe_resources(harness.PROGRAM)
         manifests = resources.get((24, 1), [])
         self.assertEqual(len(manifests), 1, sorted(resources))
@@ -188,6 +202,9 @@ class windows_program_resources(unittest.TestCase):
         self.assertEqual(supported, WINDOWS_7_TO_11)
         long_paths = list(manifest.iter("{http://schemas.microsoft.com/SMI/2016/WindowsSettings}longPathAware"))
         self.assertEqual([e.text for e in long_paths], ["true"])
+        tables = resources.get((11, 1), [])
+        self.assertEqual(len(tables), 1, sorted(resources))
+        self.assertEqual(message_table(tables[0]), {1: "%1\r\n"})
 
 
 def can_isolate_network():
