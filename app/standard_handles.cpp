@@ -2,8 +2,9 @@
 
 namespace ZT {
 
-bool waits_for_enter_after_failure(unsigned long console_processes, bool input_is_console) {
-    return console_processes == 1 && input_is_console;
+bool waits_for_enter_after_failure(const console_facts& console) {
+    return console.processes == 1 && console.input_is_console && console.has_window && !console.started_hidden &&
+           console.display_visible;
 }
 
 }  // namespace ZT

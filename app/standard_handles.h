@@ -14,14 +14,26 @@ namespace ZT {
 // kinds) when the null device cannot be opened.
 void attach_null_device_to_closed_standard_handles();
 
+// What the system says about the console when a start has failed.
+struct console_facts {
+    unsigned long processes = 0;   // processes attached to the program's console; 0: none
+    bool input_is_console = false; // standard input is that console
+    bool has_window = false;       // the console has a window (none: CREATE_NO_WINDOW)
+    bool started_hidden = false;   // the start asked for a hidden window (SW_HIDE)
+    bool display_visible = false;  // the window station has a display anyone sees
+};
+
 // Whether a start-up failure waits for Enter before the process ends: only when
 // the program is the only process on its console (Explorer started it, and the
-// window goes when the program ends) and its input is that console. Another
-// process on the console (a command prompt, a script), no console at all (a
-// scheduled task) or redirected input: nothing waits.
-bool waits_for_enter_after_failure(unsigned long console_processes, bool input_is_console);
+// window goes when the program ends), its input is that console, and someone
+// can see the console: it has a window, the start did not hide it, and the
+// window station has a display (a task that runs whether or not a user is
+// logged on has none). Another process on the console (a command prompt, a
+// script), no console at all (a service), redirected input or a console nobody
+// sees: nothing waits.
+bool waits_for_enter_after_failure(const console_facts& console);
 
-// Asks the system for the two facts above and, when they say so, writes "Press
+// Asks the system for the facts above and, when they say so, writes "Press
 // Enter to close this window." on standard error and reads standard input until
 // a line ends, the input ends or it fails (the console closed). Never throws.
 // On POSIX nothing waits: a terminal outlives the programs it runs.

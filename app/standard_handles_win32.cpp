@@ -37,12 +37,30 @@ void attach_null_device_to_closed_standard_handles() {
 }
 
 void keep_console_open_after_failure() {
+    console_facts console;
     DWORD processes[2];
-    const DWORD console_processes = GetConsoleProcessList(processes, 2);
+    console.processes = GetConsoleProcessList(processes, 2);
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
-    const bool input_is_console = input != nullptr && input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode);
-    if (!waits_for_enter_after_failure(console_processes, input_is_console)) return;
+    console.input_is_console = input != nullptr && input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode);
+    // Whether the window is shown is asked of the start, not of the window:
+    // under a pseudo-console (Windows Terminal, the default terminal of Windows
+    // 11) GetConsoleWindow gives a stand-in window whose visibility need not be
+    // the terminal's, and Wine's console on a terminal has a window that is
+    // never shown. A hidden start (Start-Process -WindowStyle Hidden, a script
+    // host's Run with 0) passes SW_HIDE, which is what hides the window.
+    console.has_window = GetConsoleWindow() != nullptr;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    GetStartupInfoW(&startup);
+    console.started_hidden = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 && startup.wShowWindow == SW_HIDE;
+    USEROBJECTFLAGS station{};
+    HWINSTA window_station = GetProcessWindowStation();
+    // A window station that cannot be asked counts as one with a display, as it was before.
+    console.display_visible = window_station == nullptr ||
+                              !GetUserObjectInformationW(window_station, UOI_FLAGS, &station, sizeof station, nullptr) ||
+                              (station.dwFlags & WSF_VISIBLE) != 0;
+    if (!waits_for_enter_after_failure(console)) return;
 
     error_line("Press Enter to close this window.");
     // The console reads a whole line; a read that ends empty or fails means the

@@ -2,8 +2,10 @@
 
 #include "lib/abort.h"
 #include "lib/errors.h"
+#include "lib/text.h"
 
 #include <algorithm>
+#include <string>
 #include <windows.h>
 
 namespace ZT {
@@ -73,10 +75,38 @@ void write_all_overlapped(HANDLE handle, const char* buffer, std::size_t count) 
     CloseHandle(event);
 }
 
+// A console shows UTF-16 text; bytes written to it are read in the console's
+// code page (the OEM one), which garbles every letter beyond ASCII. Pieces of
+// at most 8192 units never split a surrogate pair. WriteConsoleW cannot be
+// cancelled; the abort event is checked between pieces.
+void write_console(HANDLE handle, std::string_view utf8) {
+    const std::u16string text = utf8_to_utf16(utf8);
+    constexpr std::size_t piece = 8192;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        check_abort();
+        std::size_t count = std::min(text.size() - done, piece);
+        if (done + count < text.size() && text[done + count - 1] >= 0xD800 && text[done + count - 1] < 0xDC00) --count;
+        DWORD written = 0;
+        SetLastError(0);
+        if (!WriteConsoleW(handle, text.data() + done, static_cast<DWORD>(count), &written, nullptr))
+            throw_last_file_error();
+        if (written == 0) throw file_access_error();
+        done += written;
+    }
+}
+
 }  // namespace
 
+// A handle that GetConsoleMode accepts is a console; a file, a pipe or the null
+// device gets the UTF-8 bytes. Bytes that are not UTF-8 go out as they are.
 void write_standard_stream(standard_stream stream, std::string_view bytes) {
     HANDLE handle = GetStdHandle(stream == standard_stream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(handle, &mode) && is_valid_utf8(bytes)) {
+        write_console(handle, bytes);
+        return;
+    }
     write_all_overlapped(handle, bytes.data(), bytes.size());
 }
 

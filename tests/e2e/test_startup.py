@@ -1,13 +1,19 @@
-"""Start-up of the real program: banner, configuration search, critical errors."""
+"""Start-up of the real program: banner, configuration search, critical errors,
+and the Windows program's manifest, wide command line and console output."""
 import os
+import re
 import shutil
 import subprocess
 import tempfile
 import unittest
 
 import harness
+import unattended
 
 LOAD_LINE = "Attempting to load config from: "
+TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# A folder named in three scripts, none of them all in one Windows code page.
+THREE_SCRIPTS = "Zoë-Ελλάδα-日本"
 
 
 def loaded_path(out):
@@ -46,9 +52,10 @@ class banner_and_config_search(unittest.TestCase):
         self.assertEqual(loaded_path(out), "first.ini")
         self.assertEqual(harness.exit_status(code), 255)
 
-    def copy_program(self):
-        """A copy of the program in the scratch folder, so that "beside the program" is ours."""
-        target = os.path.join(self.scratch, os.path.basename(harness.PROGRAM))
+    def copy_program(self, folder=None):
+        """A copy of the program in folder (the scratch folder by default), so that
+        "beside the program" is ours."""
+        target = os.path.join(folder or self.scratch, os.path.basename(harness.PROGRAM))
         shutil.copy2(harness.PROGRAM, target)
         return target
 
@@ -72,6 +79,42 @@ class banner_and_config_search(unittest.TestCase):
             self.assertEqual(path, beside)
         self.assertEqual(harness.exit_status(code), 255)
 
+    def test_config_beside_a_program_deeper_than_max_path_is_used(self):
+        # No name passes the 255 characters of a component; the path passes 260.
+        deep = os.path.join(self.scratch, *["folder-%02d-%s" % (i, "x" * 40) for i in range(6)])
+        os.makedirs(deep)
+        beside = os.path.join(deep, "Config.ini")
+        with open(beside, "w") as f:
+            f.write("[config]\nlisten-port=notanumber\n")
+        code, out = self.run_copy(self.copy_program(deep))
+        shown, beside = loaded_path(out), harness.native_path(beside)
+        self.assertGreater(len(beside), 260)
+        if harness.UNDER_WINE:  # the letter case that Wine reports
+            shown, beside = shown.lower(), beside.lower()
+        self.assertEqual(shown, beside)
+
+    @unittest.skipUnless(harness.UNDER_WINE, "the Windows program's resources")
+    def test_program_holds_its_manifest_once(self):
+        self.assertEqual(harness.read_file(harness.PROGRAM).count(harness.read_file(TOP + "/app/tarvex.manifest")), 1)
+
+    def test_config_path_in_three_scripts_is_opened_and_shown(self):
+        # Read whole (the error is the file's bad value), shown on a pipe and a terminal.
+        os.mkdir(os.path.join(self.scratch, THREE_SCRIPTS))
+        with open(os.path.join(self.scratch, THREE_SCRIPTS, "Config.ini"), "w") as f:
+            f.write("[config]\nlisten-port=notanumber\n")
+        # Relative, so that the line fits a terminal. Under C.UTF-8 Wine's ANSI
+        # code page is 1252 and its console's 437: neither has Greek or Japanese.
+        relative = THREE_SCRIPTS + ("\\" if harness.UNDER_WINE else "/") + "Config.ini"
+        command = ["env", "-C", self.scratch, "LC_ALL=C.UTF-8"] + harness.command_line("-config", relative)
+        done = subprocess.run(command, capture_output=True, stdin=subprocess.DEVNULL,
+                              timeout=harness.START_TIMEOUT + 30)
+        self.assertEqual(done.stdout.decode("utf-8", "replace").splitlines()[1:], [LOAD_LINE + relative])
+        self.assertEqual(done.stderr.decode("utf-8", "replace").splitlines(), ["Critical error: invalid input"])
+        with unattended.terminal(command, stdin_from_null=True) as term:
+            self.assertEqual(harness.exit_status(term.process.wait(harness.START_TIMEOUT)), 255)
+            self.assertTrue(term.wait_for_text("Critical error: invalid input", 5), term.text())
+            self.assertIn(LOAD_LINE + relative, on_screen(term.text()))
+
     def test_directory_named_config_ini_is_skipped_for_the_user_folder(self):
         program = self.copy_program()
         os.mkdir(os.path.join(self.scratch, "Config.ini"))
@@ -82,6 +125,11 @@ class banner_and_config_search(unittest.TestCase):
         if not harness.UNDER_WINE:
             self.assertEqual(path, xdg + "/TARVEX/Config.ini")
         self.assertEqual(harness.exit_status(code), 255)
+
+
+def on_screen(text):
+    """Terminal output without the cursor and erase sequences that Wine's console writes."""
+    return re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", text)
 
 
 def can_isolate_network():
