@@ -75,6 +75,10 @@ public:
     // Throws network_error when the socket holds a pending error (a refused or
     // failed background connect).
     void check_connected() const;
+    // Waits, within the handle's timeout, for a connect that goes on in the
+    // background to end, and then throws as check_connected does when it failed.
+    // Throws as wait does otherwise.
+    void wait_connected();
 
     // shutdown(how) with one of shutdown_receive/send/both; errors are ignored.
     void shutdown(int how);
@@ -96,10 +100,14 @@ private:
     static constexpr int slice_error = 4;  // error or exception condition
     static constexpr int slice_ready = 8;  // the system reported the socket ready
 
+    // try_wait, also watching for a failed background connect when `connecting`.
+    int wait_ready(bool want_read, bool want_write, bool connecting, double seconds);
     // One system wait (select, poll) of at most `microseconds`. Returns 0 when the
     // time passed with nothing ready, else slice_ready plus the condition bits.
-    // A failing system call throws network_error.
-    static int wait_slice(socket_t socket, bool want_read, bool want_write, std::uint64_t microseconds);
+    // An error condition is watched for while `connecting` at least. A failing
+    // system call throws network_error.
+    static int wait_slice(socket_t socket, bool want_read, bool want_write, bool connecting,
+                          std::uint64_t microseconds);
 
     socket_t socket_ = invalid_socket;
     bool listening_ = false;  // listen succeeded
