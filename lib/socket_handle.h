@@ -48,14 +48,20 @@ public:
     void open(int family, int type, int protocol);
     void bind(const network_address& address);      // an empty address throws
     void listen();                                  // backlog SOMAXCONN
-    // As bind and listen, answering false instead of throwing: for a caller that
-    // tries one port after another. A socket whose bind failed can bind again.
+    // As bind and listen, answering false instead of throwing, whatever the
+    // system's reason (the port in use, or one the system keeps for itself): for
+    // a caller that tries one port after another. A socket whose bind failed can
+    // bind again.
     bool try_bind(const network_address& address);
     bool try_listen();
-    // Lets a restarted server bind its port again while connections of the last
-    // run linger in TIME_WAIT, as Windows allows by default. Two listeners on one
-    // port are still refused.
-    void allow_rebinding();
+    // The binding rules of a listening socket, set before its bind. POSIX:
+    // SO_REUSEADDR, so that a restarted server, or a passive port whose last data
+    // connection lingers in TIME_WAIT, binds again at once (a second listener on
+    // the port is still refused). Windows: SO_EXCLUSIVEADDRUSE, so that no other
+    // socket can bind the port while this one holds it, not even at a specific
+    // address under a listener on the wildcard address, which Windows otherwise
+    // allows to any program of the same account.
+    void prepare_listener();
     void set_no_delay();                            // TCP_NODELAY on
     // Accepts one pending connection. Any failure throws, including "nothing
     // pending": wait for readability first.

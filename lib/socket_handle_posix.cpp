@@ -38,7 +38,7 @@ int socket_handle::wait_slice(socket_t socket, bool want_read, bool want_write, 
     return result;
 }
 
-void socket_handle::allow_rebinding() {
+void socket_handle::prepare_listener() {
     const int on = 1;
     if (::setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) throw network_error();
 }

@@ -35,8 +35,22 @@ int socket_handle::wait_slice(socket_t socket, bool want_read, bool want_write, 
     return result;
 }
 
-// Windows already lets a listener bind over connections in TIME_WAIT; its
-// SO_REUSEADDR would also let a second listener take the port, so it stays off.
-void socket_handle::allow_rebinding() {}
+// SO_EXCLUSIVEADDRUSE; SO_REUSEADDR stays off, as it would let a second listener
+// take the port. Windows refuses an exclusive bind while a connection accepted
+// on the port is still active: one whose orderly close has not ended (data not
+// yet acknowledged, or a peer that has not closed its side). A connection that
+// ended its close and lingers in TIME_WAIT does not hold the port, so:
+// - a restart right after a stop binds at once, unless a client of the last run
+//   has not closed its side of a connection yet; the bind then fails as with a
+//   port in use, until that connection ends;
+// - a passive port serves again once the client has closed its side of the last
+//   data connection on it, which clients do when they have read a download to
+//   its end. A PASV that comes earlier finds the port busy and takes the next
+//   one, as with any busy port, so the lowest-first order goes on working.
+void socket_handle::prepare_listener() {
+    const BOOL on = TRUE;
+    if (::setsockopt(socket_, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on) != 0)
+        throw network_error();
+}
 
 }  // namespace ZT
