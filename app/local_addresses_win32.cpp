@@ -24,6 +24,7 @@ std::vector<network_address> local_ipv4_addresses() {
     const auto* table = reinterpret_cast<const MIB_IPADDRTABLE*>(buffer.data());
     std::vector<network_address> addresses;
     for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+        if (!reachable_address_type(table->table[i].wType)) continue;
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = table->table[i].dwAddr;

@@ -6,7 +6,11 @@ namespace ZT {
 
 namespace {
 constexpr std::uint32_t loopback = 0x7F000001;  // 127.0.0.1
-}
+constexpr std::uint16_t address_disconnected = 0x0008;
+constexpr std::uint16_t address_deleted = 0x0040;
+}  // namespace
+
+bool reachable_address_type(std::uint16_t type) { return (type & (address_disconnected | address_deleted)) == 0; }
 
 std::vector<std::string> server_urls_for(const network_address& listening,
                                          const std::vector<network_address>& local_addresses) {

@@ -11,8 +11,15 @@
 namespace ZT {
 
 // The IPv4 addresses of the machine's interfaces, in the system's order, each a
-// 16-byte socket address with port 0.
+// 16-byte socket address with port 0. Addresses that no client can reach now
+// (see reachable_address_type) are left out.
 std::vector<network_address> local_ipv4_addresses();
+
+// Whether an address whose row in the system's address table has the type flags
+// `type` (MIB_IPADDRROW.wType) is one that clients can reach: not one on a
+// disconnected interface (MIB_IPADDR_DISCONNECTED, 0x0008) nor one being deleted
+// (MIB_IPADDR_DELETED, 0x0040). Any other flag leaves the address in.
+bool reachable_address_type(std::uint16_t type);
 
 // For a server on all interfaces: every local address but 0.0.0.0 and 127.0.0.1;
 // otherwise the listening address itself. No candidate throws network_error.

@@ -22,13 +22,12 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 void open_listener(socket_handle& listener) {
     listener.open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     listener.set_timeout(passive_wait_seconds);
-    // A port whose last data connection lingers in TIME_WAIT serves again at
-    // once (on Windows binding rules allow this already).
-    listener.allow_rebinding();
+    // The same binding rules as the server's own listener: see prepare_listener.
+    listener.prepare_listener();
 }
 
 // Binds the listener to the address and starts listening; false when the port
-// is taken. The listen belongs to the attempt: with rebinding allowed, two
+// is taken. The listen belongs to the attempt: with rebinding allowed (POSIX), two
 // sockets can bind one port at the same moment and only the first to listen
 // keeps it, so the other must go on to the next port like any taken one. A
 // socket whose bind failed serves the next attempt; one that bound does not.

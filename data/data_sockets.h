@@ -33,7 +33,10 @@ using passive_port_source = std::function<int(int previous)>;
 // choice) is first tried as a few random ports of the system's ephemeral range,
 // bound explicitly, where the system names one (see lib/ephemeral_ports.h). A port that another
 // listener of `claims` holds is passed over without a system call; a port the
-// system refuses, at the bind or at the listen, is busy like a claimed one.
+// system refuses, at the bind or at the listen and for whatever reason, is busy
+// like a claimed one: one in use, and one that Windows keeps for itself (the
+// ranges that Hyper-V, WSL or Docker reserve, where a bind fails with
+// WSAEACCES).
 // Returns the listener's own address (with the port the system chose for 0), or
 // nothing when no port is left or the system could not give one; then no
 // listener stays open and nothing is claimed. A port for an address that is not

@@ -23,7 +23,7 @@ void tcp_server::listen(const network_address& address) {
     on_listen(address);
     listener_.close();
     listener_.open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    listener_.allow_rebinding();
+    listener_.prepare_listener();
     configure_listen_socket(listener_);
     listener_.bind(address);
     listener_.listen();

@@ -130,6 +130,13 @@ void socket_handle::check_connected() const {
         throw network_error();
 }
 
+void socket_handle::wait_connected() {
+    if (wait_ready(false, true, true, timeout_) == 0) throw network_error_timeout();
+    // poll reports a refused connect as writable too; the pending error tells
+    // the two apart.
+    check_connected();
+}
+
 void socket_handle::shutdown(int how) {
     if (is_open()) ::shutdown(socket_, how);
 }
@@ -149,10 +156,14 @@ int socket_handle::wait(bool want_read, bool want_write) {
     return ready;
 }
 
+int socket_handle::try_wait(bool want_read, bool want_write, double seconds) {
+    return wait_ready(want_read, want_write, false, seconds);
+}
+
 // Time is counted by adding up the slices waited, not read from a clock, so a
 // wait never ends early because the thread was slow to be scheduled. With an
 // abort event installed even a zero limit waits one slice.
-int socket_handle::try_wait(bool want_read, bool want_write, double seconds) {
+int socket_handle::wait_ready(bool want_read, bool want_write, bool connecting, double seconds) {
     if (!is_open()) throw network_error();
     const bool abortable = current_abort_event() != nullptr;
     double elapsed = 0;
@@ -167,7 +178,7 @@ int socket_handle::try_wait(bool want_read, bool want_write, double seconds) {
             slice = std::min(seconds - elapsed, longest_slice_seconds);
         }
 
-        const int result = wait_slice(socket_, want_read, want_write, to_microseconds(slice));
+        const int result = wait_slice(socket_, want_read, want_write, connecting, to_microseconds(slice));
         if (result != 0) {
             if (result & slice_error) throw network_error();
             const int flags = result & ((want_read ? readable : 0) | (want_write ? writable : 0));

@@ -48,14 +48,20 @@ public:
     void open(int family, int type, int protocol);
     void bind(const network_address& address);      // an empty address throws
     void listen();                                  // backlog SOMAXCONN
-    // As bind and listen, answering false instead of throwing: for a caller that
-    // tries one port after another. A socket whose bind failed can bind again.
+    // As bind and listen, answering false instead of throwing, whatever the
+    // system's reason (the port in use, or one the system keeps for itself): for
+    // a caller that tries one port after another. A socket whose bind failed can
+    // bind again.
     bool try_bind(const network_address& address);
     bool try_listen();
-    // Lets a restarted server bind its port again while connections of the last
-    // run linger in TIME_WAIT, as Windows allows by default. Two listeners on one
-    // port are still refused.
-    void allow_rebinding();
+    // The binding rules of a listening socket, set before its bind. POSIX:
+    // SO_REUSEADDR, so that a restarted server, or a passive port whose last data
+    // connection lingers in TIME_WAIT, binds again at once (a second listener on
+    // the port is still refused). Windows: SO_EXCLUSIVEADDRUSE, so that no other
+    // socket can bind the port while this one holds it, not even at a specific
+    // address under a listener on the wildcard address, which Windows otherwise
+    // allows to any program of the same account.
+    void prepare_listener();
     void set_no_delay();                            // TCP_NODELAY on
     // Accepts one pending connection. Any failure throws, including "nothing
     // pending": wait for readability first.
@@ -75,6 +81,10 @@ public:
     // Throws network_error when the socket holds a pending error (a refused or
     // failed background connect).
     void check_connected() const;
+    // Waits, within the handle's timeout, for a connect that goes on in the
+    // background to end, and then throws as check_connected does when it failed.
+    // Throws as wait does otherwise.
+    void wait_connected();
 
     // shutdown(how) with one of shutdown_receive/send/both; errors are ignored.
     void shutdown(int how);
@@ -96,10 +106,14 @@ private:
     static constexpr int slice_error = 4;  // error or exception condition
     static constexpr int slice_ready = 8;  // the system reported the socket ready
 
+    // try_wait, also watching for a failed background connect when `connecting`.
+    int wait_ready(bool want_read, bool want_write, bool connecting, double seconds);
     // One system wait (select, poll) of at most `microseconds`. Returns 0 when the
     // time passed with nothing ready, else slice_ready plus the condition bits.
-    // A failing system call throws network_error.
-    static int wait_slice(socket_t socket, bool want_read, bool want_write, std::uint64_t microseconds);
+    // An error condition is watched for while `connecting` at least. A failing
+    // system call throws network_error.
+    static int wait_slice(socket_t socket, bool want_read, bool want_write, bool connecting,
+                          std::uint64_t microseconds);
 
     socket_t socket_ = invalid_socket;
     bool listening_ = false;  // listen succeeded

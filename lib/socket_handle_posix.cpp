@@ -8,10 +8,12 @@
 
 namespace ZT {
 
-// poll reports what select's exception set would as POLLERR/POLLNVAL (a refused
-// connect, for example). POLLHUP counts as readable, so that a reader sees the
-// end of data through recv; a hang-up while only writing is an error.
-int socket_handle::wait_slice(socket_t socket, bool want_read, bool want_write, std::uint64_t microseconds) {
+// poll reports an error condition (a refused connect, for example) as
+// POLLERR/POLLNVAL whether or not a connect goes on; urgent data would be
+// POLLPRI, which is not asked for. POLLHUP counts as readable, so that a reader
+// sees the end of data through recv; a hang-up while only writing is an error.
+int socket_handle::wait_slice(socket_t socket, bool want_read, bool want_write, bool /*connecting*/,
+                              std::uint64_t microseconds) {
     pollfd entry{};
     entry.fd = socket;
     entry.events = static_cast<short>((want_read ? POLLIN : 0) | (want_write ? POLLOUT : 0));
@@ -36,7 +38,7 @@ int socket_handle::wait_slice(socket_t socket, bool want_read, bool want_write, 
     return result;
 }
 
-void socket_handle::allow_rebinding() {
+void socket_handle::prepare_listener() {
     const int on = 1;
     if (::setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) throw network_error();
 }

@@ -27,12 +27,7 @@ void connect_to_address(tcp_socket& socket, const address_info& target) {
         handle.open(target.family, target.socket_type, target.protocol);
         if (target.address.empty()) throw network_error();
         check_abort();
-        if (!handle.start_connect(target.address)) {
-            handle.wait(false, true);
-            // poll reports a refused connect as writable too; the pending error
-            // tells the two apart.
-            handle.check_connected();
-        }
+        if (!handle.start_connect(target.address)) handle.wait_connected();
     } catch (const network_error&) {
         handle.close();
         throw network_error_connect();

@@ -43,6 +43,12 @@ TEST(server_urls, addresses_must_be_ipv4_records) {
     EXPECT_THROW(server_urls_for(six, {}), invalid_input);
 }
 
+TEST(server_urls, addresses_on_disconnected_or_vanishing_interfaces_are_left_out) {
+    const std::pair<std::uint16_t, bool> rows[] = {{0x0000, true},  {0x0001, true},  {0x0004, true},  {0x0085, true},
+                                                   {0x0008, false}, {0x0040, false}, {0x0009, false}, {0x0044, false}};
+    for (const auto& [type, kept] : rows) EXPECT_EQ(reachable_address_type(type), kept) << type;
+}
+
 TEST(server_urls, local_addresses_are_ipv4_with_port_zero) {
     for (const network_address& address : local_ipv4_addresses()) {
         EXPECT_EQ(address.size(), 16u);
