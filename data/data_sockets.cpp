@@ -22,8 +22,9 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 void open_listener(socket_handle& listener) {
     listener.open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     listener.set_timeout(passive_wait_seconds);
-    // The same binding rules as the server's own listener: see prepare_listener.
-    listener.prepare_listener();
+    // A port whose last data connection lingers in TIME_WAIT serves again at
+    // once; no other socket can take the address and port while it listens.
+    listener.prepare_passive_listener();
 }
 
 // Binds the listener to the address and starts listening; false when the port

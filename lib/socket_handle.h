@@ -54,14 +54,19 @@ public:
     // bind again.
     bool try_bind(const network_address& address);
     bool try_listen();
-    // The binding rules of a listening socket, set before its bind. POSIX:
-    // SO_REUSEADDR, so that a restarted server, or a passive port whose last data
-    // connection lingers in TIME_WAIT, binds again at once (a second listener on
-    // the port is still refused). Windows: SO_EXCLUSIVEADDRUSE, so that no other
+    // The binding rules of the server's own listener, set before its bind.
+    // POSIX: SO_REUSEADDR, so that a restarted server binds again at once while
+    // connections of the last run linger in TIME_WAIT (a second listener on the
+    // port is still refused). Windows: SO_EXCLUSIVEADDRUSE, so that no other
     // socket can bind the port while this one holds it, not even at a specific
     // address under a listener on the wildcard address, which Windows otherwise
     // allows to any program of the same account.
     void prepare_listener();
+    // The binding rules of a passive data listener, which binds one specific
+    // address. POSIX: as prepare_listener, so that a port whose last data
+    // connection lingers in TIME_WAIT serves again at once. Windows: its default
+    // rules, which already keep every other socket off that address and port.
+    void prepare_passive_listener();
     void set_no_delay();                            // TCP_NODELAY on
     // Accepts one pending connection. Any failure throws, including "nothing
     // pending": wait for readability first.

@@ -43,4 +43,6 @@ void socket_handle::prepare_listener() {
     if (::setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) throw network_error();
 }
 
+void socket_handle::prepare_passive_listener() { prepare_listener(); }
+
 }  // namespace ZT

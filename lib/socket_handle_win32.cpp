@@ -37,20 +37,24 @@ int socket_handle::wait_slice(socket_t socket, bool want_read, bool want_write, 
 
 // SO_EXCLUSIVEADDRUSE; SO_REUSEADDR stays off, as it would let a second listener
 // take the port. Windows refuses an exclusive bind while a connection accepted
-// on the port is still active: one whose orderly close has not ended (data not
-// yet acknowledged, or a peer that has not closed its side). A connection that
-// ended its close and lingers in TIME_WAIT does not hold the port, so:
-// - a restart right after a stop binds at once, unless a client of the last run
-//   has not closed its side of a connection yet; the bind then fails as with a
-//   port in use, until that connection ends;
-// - a passive port serves again once the client has closed its side of the last
-//   data connection on it, which clients do when they have read a download to
-//   its end. A PASV that comes earlier finds the port busy and takes the next
-//   one, as with any busy port, so the lowest-first order goes on working.
+// on the port is still active (its orderly close not yet over: data not yet
+// acknowledged, or a peer that has not closed its side), so a restart right
+// after a stop can fail like a port in use until such connections of the last
+// run have ended. Whether a connection in TIME_WAIT counts as active is not
+// documented either way; a service's recovery action tries again.
 void socket_handle::prepare_listener() {
     const BOOL on = TRUE;
     if (::setsockopt(socket_, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on) != 0)
         throw network_error();
 }
+
+// Nothing: a passive listener binds the specific address of its control
+// connection, and Windows already refuses any other bind at that address and
+// port, whatever its options; a bind on the wildcard address beside it gets no
+// connection meant for the specific one. Exclusive use would add no safety and
+// could keep a port from serving again while a download's closed connection
+// lingers (the server closes first, so its side waits in TIME_WAIT), which the
+// lowest-first port order needs at every PASV.
+void socket_handle::prepare_passive_listener() {}
 
 }  // namespace ZT
