@@ -97,6 +97,15 @@ class concurrent_appends(guarded_server):
                 self.assertEqual(f.read(), b"new")
 
 
+class hidden_files(guarded_server):
+    def test_an_upload_replaces_a_hidden_file(self):
+        # Wine gives dot-files the hidden attribute; Linux keeps them as any other file.
+        with self.server.log_in() as c:
+            for content in (b"first", b"second"):
+                self.assertEqual(harness.transfer(c, "STOR .hidden", content)[2], "226 Transfer complete")
+        self.assertEqual(harness.read_file(os.path.join(self.server.home(), ".hidden")), b"second")
+
+
 class stream_names(guarded_server):
     def test_a_colon_in_a_component_names_nothing_on_windows(self):
         # On NTFS "f:s" is a stream of f, "f::$DATA" f itself and "/::$INDEX_ALLOCATION"
