@@ -72,6 +72,20 @@ ini_file parse(std::string_view text) {
     return result;
 }
 
+std::string decode_ini_bytes(std::string_view bytes) {
+    if (bytes.starts_with("\xEF\xBB\xBF")) return std::string(bytes.substr(3));
+    const bool little_endian = bytes.starts_with("\xFF\xFE");
+    if (!little_endian && !bytes.starts_with("\xFE\xFF")) return std::string(bytes);
+    bytes.remove_prefix(2);
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const auto first = static_cast<unsigned char>(bytes[2 * i]);
+        const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
+        units[i] = static_cast<char16_t>(little_endian ? first | second << 8 : first << 8 | second);
+    }
+    return utf16_to_utf8(units);
+}
+
 ini_file load_ini_file(const std::string& path) {
     std::string buffer;
     {
@@ -82,7 +96,7 @@ ini_file load_ini_file(const std::string& path) {
         buffer.resize(static_cast<std::size_t>(size));
         if (size != 0 && file.read(buffer.data(), buffer.size()) < buffer.size()) throw invalid_input();
     }
-    return parse(buffer);
+    return parse(decode_ini_bytes(buffer));
 }
 
 std::uint32_t parse_uint32(std::string_view text) {

@@ -1,5 +1,6 @@
 // The configuration file's INI dialect: sections of key/value pairs, read whole
-// (at most 16 MiB) and parsed byte by byte, without any character conversion.
+// (at most 16 MiB) and parsed byte by byte. The only character conversion is
+// that of a file saved as UTF-16 by a Windows editor, which is read as UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -43,8 +44,15 @@ private:
 // Parses text up to its first zero byte. Never fails.
 ini_file parse(std::string_view text);
 
-// Reads and parses a file. File errors, and invalid_input for a file over 16 MiB
-// or a short read.
+// The text of a configuration file's bytes, as Windows tools save it: after a
+// UTF-8 byte-order mark (EF BB BF) the bytes that follow it; after a UTF-16 mark
+// (FF FE little-endian, FE FF big-endian) the UTF-16 text that follows, as UTF-8
+// up to its first zero character, a last odd byte left out; any other bytes as
+// they are. Never fails.
+std::string decode_ini_bytes(std::string_view bytes);
+
+// Reads a file, decodes it (decode_ini_bytes) and parses it. File errors, and
+// invalid_input for a file over 16 MiB or a short read.
 ini_file load_ini_file(const std::string& path);
 
 // Unsigned decimal: empty gives 0; invalid_input for a non-digit, overflow past

@@ -2,6 +2,7 @@
 
 #include "fs/device_name.h"
 #include "fs/native_file_common.h"
+#include "fs/replace_attributes.h"
 #include "lib/abort.h"
 #include "lib/errors.h"
 #include "lib/text.h"
@@ -65,9 +66,19 @@ native_file::native_file() : handle_(reinterpret_cast<std::intptr_t>(INVALID_HAN
 void native_file::open(const std::string& path, std::uint32_t access, std::uint32_t disposition) {
     close();
     const std::wstring wide = disk_path(path);
-    SetLastError(0);
-    const HANDLE file = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    disposition, 0, nullptr);
+    const auto create = [&](DWORD attributes) {
+        SetLastError(0);
+        return CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                           attributes, nullptr);
+    };
+    HANDLE file = create(0);
+    // A hidden or system file refuses CREATE_ALWAYS without its own attributes;
+    // asked again with them, it is emptied like any other file and keeps them.
+    if (file == INVALID_HANDLE_VALUE && disposition == CREATE_ALWAYS && GetLastError() == ERROR_ACCESS_DENIED) {
+        const DWORD kept = attributes_for_replacing(GetFileAttributesW(wide.c_str()));
+        if (kept == 0) throw_file_error(ERROR_ACCESS_DENIED);
+        file = create(kept);
+    }
     if (file == INVALID_HANDLE_VALUE) throw_last_file_error();
     // A device or pipe reached another way (a "\\.\" path, say) is refused too.
     if (GetFileType(file) != FILE_TYPE_DISK) {

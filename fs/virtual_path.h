@@ -47,6 +47,13 @@ bool names_home(std::string_view virtual_path);
 // The separator of the platform's native paths: "\" on Windows, "/" on POSIX.
 char native_separator_char();
 
+// Whether a ":" may stand in a component of a native path under a home. False
+// on Windows: there "name:stream" opens a second data stream of the file "name",
+// "name::$DATA" the file itself under another name and "folder::$INDEX_ALLOCATION"
+// the folder itself, none of which a listing shows or the home rule knows. True
+// on POSIX, where ":" is a byte of a name like any other.
+bool native_names_may_hold_colon();
+
 // Whether the last non-empty component of the path may name a new file or
 // directory. Refused: no component at all, any of \ / | * ? : < > and the double
 // quote, the whole names con aux lst prn nul eof inp out in any ASCII case, and a

@@ -6,4 +6,8 @@ char native_separator_char() {
     return '/';
 }
 
+bool native_names_may_hold_colon() {
+    return true;
+}
+
 }  // namespace ZT

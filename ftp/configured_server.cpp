@@ -65,7 +65,11 @@ bool configured_server::can_write(const std::string& user, const std::string&) {
 std::string configured_server::home_directory(const std::string& user) { return settings_->home_directory(user); }
 
 std::string configured_server::to_native_path(const std::string& user, const std::string& path) {
-    return ZT::to_native_path(home_directory(user), path, native_separator_char());
+    std::string native = ZT::to_native_path(home_directory(user), path, native_separator_char());
+    // Where ":" names a stream of a file or the folder itself, such a path names
+    // nothing the client may reach, whatever the file system under the home.
+    if (!native_names_may_hold_colon() && path.find(':') != std::string::npos) throw file_access_error();
+    return native;
 }
 
 bool configured_server::is_name_allowed(const std::string&, const std::string& path, bool) {

@@ -43,7 +43,8 @@ public:
     virtual std::string home_directory(const std::string& user);
 
     // The native path of a virtual path under the account's home; invalid_input
-    // for a component that cannot be mapped.
+    // for a component that cannot be mapped, file_access_error for a ":" in a
+    // component where the platform reads it as a stream (native_names_may_hold_colon).
     std::string to_native_path(const std::string& user, const std::string& path);
 
 private:

@@ -21,10 +21,16 @@ std::string utf8_to_local(std::string_view utf8) {
     const std::u16string wide = utf8_to_utf16(utf8);
     if (wide.empty()) return {};
     const auto* units = reinterpret_cast<const wchar_t*>(wide.c_str());
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, units, -1, nullptr, 0, nullptr, nullptr);
+    // Without WC_NO_BEST_FIT_CHARS a character that the code page lacks becomes
+    // a look-alike: a fullwidth or division slash a "/", a one-dot leader a ".",
+    // so a name would reach the client as a path of other names. With it, such a
+    // character becomes the code page's default character. UTF-8 holds every
+    // character and takes no such flag (the call would fail).
+    const DWORD flags = GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int bytes = WideCharToMultiByte(CP_ACP, flags, units, -1, nullptr, 0, nullptr, nullptr);
     if (bytes <= 1) return {};
     std::string result(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, 0, units, -1, result.data(), bytes, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, flags, units, -1, result.data(), bytes, nullptr, nullptr);
     result.resize(static_cast<std::size_t>(bytes) - 1);  // without the terminating zero
     return result;
 }

@@ -192,6 +192,30 @@ TEST_F(ini_file_load, reads_and_parses_a_file) {
     EXPECT_EQ(value_of(cut, "s", "b"), std::nullopt);
 }
 
+TEST_F(ini_file_load, byte_order_marks_of_windows_editors) {
+    const std::u16string text = u"[config]\r\nlisten-port=2121\r\n[user]\r\nname=Zo\u00EB\U0001F600\r\n";
+    std::string little = "\xFF\xFE", big = "\xFE\xFF";
+    for (const char16_t unit : text) {
+        little += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+        big += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
+    }
+    const std::string utf8 = "[config]\r\nlisten-port=2121\r\n[user]\r\nname=Zo\xC3\xAB\xF0\x9F\x98\x80\r\n";
+    const std::pair<const char*, std::string> rows[] = {
+        {"plain", utf8},
+        {"UTF-8 mark", "\xEF\xBB\xBF" + utf8},
+        {"UTF-16 little-endian", little},
+        {"UTF-16 big-endian", big},
+        {"UTF-16 odd last byte", little + "["},
+        {"UTF-16 zero character", big + "\0\0\0[\0u\0s\0e\0r\0]"s},
+    };
+    for (const auto& [form, bytes] : rows) {
+        const ini_file ini = load_ini_file(write("Config.ini", bytes));
+        EXPECT_EQ(value_of(ini, "config", "listen-port"), "2121") << form;
+        EXPECT_EQ(value_of(ini, "user", "name"), "Zo\xC3\xAB\xF0\x9F\x98\x80") << form;
+        EXPECT_EQ(ini.sections_named("user").size(), 1u) << form;
+    }
+}
+
 TEST_F(ini_file_load, size_limit_is_16_mib) {
     const ini_file at_limit = load_ini_file(sized_file("limit.ini", 16777216));
     EXPECT_EQ(value_of(at_limit, "config", "first"), "1");

@@ -6,6 +6,10 @@ import unittest
 
 import harness
 
+INTERNAL = "503 Internal error"
+MISSING = "550 No such file or directory"
+NOT_ALLOWED = "553 File name not allowed"
+
 
 def wait_for_size(path, size, timeout=30.0):
     """Waits until the file has exactly size bytes; AssertionError when it does not in time."""
@@ -91,6 +95,63 @@ class concurrent_appends(guarded_server):
             self.assertEqual(harness.transfer(c, "STOR in-place.bin", b"new")[2], "226 Transfer complete")
             with open(path, "rb") as f:
                 self.assertEqual(f.read(), b"new")
+
+
+class hidden_files(guarded_server):
+    def test_an_upload_replaces_a_hidden_file(self):
+        # Wine gives dot-files the hidden attribute; Linux keeps them as any other file.
+        with self.server.log_in() as c:
+            for content in (b"first", b"second"):
+                self.assertEqual(harness.transfer(c, "STOR .hidden", content)[2], "226 Transfer complete")
+        self.assertEqual(harness.read_file(os.path.join(self.server.home(), ".hidden")), b"second")
+
+
+class stream_names(guarded_server):
+    def test_a_colon_in_a_component_names_nothing_on_windows(self):
+        # On NTFS "f:s" is a stream of f, "f::$DATA" f itself and "/::$INDEX_ALLOCATION"
+        # the folder itself. Wine has no streams but reaches a file of such a name,
+        # as these rows did before the guard. On Linux they are plain names.
+        home = self.server.home()
+        harness.make_tree(home, {"secret.txt": b"main", "secret.txt:Zone.Identifier": b"ZoneId=3",
+                                 "::$INDEX_ALLOCATION": None, ":$I30:$INDEX_ALLOCATION/inside.txt": b"in"})
+        for name in ("secret.txt:Zone.Identifier", ":$I30:$INDEX_ALLOCATION/inside.txt"):
+            os.utime(os.path.join(home, name), (1577880000, 1577880000))
+        before = harness.read_tree(home)
+        stream, folder, complete = "/secret.txt:Zone.Identifier", "/:$I30:$INDEX_ALLOCATION", "226 Transfer complete"
+        opening, missing, bad_name = "150 Opening BINARY mode data connection for ", MISSING, (NOT_ALLOWED, None, None)
+        listing = (b"-rw-rw-rw-   1 0        0               2 Jan 1  2020 inside.txt\r\n"
+                   b"drwxrwxrwx   1 0        0            4096 Jan 01 00:00 .\r\n"
+                   b"drwxrwxrwx   1 0        0            4096 Jan 01 00:00 ..\r\n")
+        rows = [  # command, Linux, Wine (None: the session ends without a reply)
+            ("CWD " + folder, "250 CWD command successful", None),
+            ("LIST " + folder, (opening + "LIST", listing, complete), (opening + "LIST", b"", complete)),
+            ("NLST " + folder, (opening + "NLST", b"inside.txt\r\n", complete), (opening + "NLST", b"", complete)),
+            ("MLSD " + folder, (opening + "MLSD", b"Type=file;Size=2;Modify=20200101120000; inside.txt\r\n", complete),
+             (opening + "MLSD", b"", complete)),
+            ("MLST " + stream, "250-Start of list for " + stream, "550 %s cannot be listed" % stream),
+            ("SIZE " + stream, "213 8", INTERNAL),
+            ("MDTM " + stream, "213 20200101120000", None),
+            ("RETR " + stream, (opening + stream, b"ZoneId=3", complete), (INTERNAL, None, None)),
+            ("RETR /secret.txt::$DATA", (missing, None, None), (INTERNAL, None, None)),
+            ("STOR /secret.txt::$DATA", bad_name, bad_name),
+            ("STOR /x:y/z", (opening + "/x:y/z", b"", missing), (opening + "/x:y/z", b"", "550 Access denied")),
+            ("APPE " + stream, bad_name, bad_name),
+            ("MKD /new:dir", NOT_ALLOWED, NOT_ALLOWED),
+            ("MKD /x:y/z", missing, None),
+            ("RNFR " + stream, "350 File exists, ready for destination name", None),
+            ("RNTO /x:y/z", missing, None),
+            ("DELE " + stream, "250 Delete successful", INTERNAL),
+            ("RMD /::$INDEX_ALLOCATION", "250 Remove directory successful", INTERNAL),
+        ]
+        for line, native, wine in rows:
+            with self.server.log_in() as c, self.subTest(line=line):
+                if line.startswith("RNTO"):
+                    c.command("RNFR /secret.txt")
+                upload = b"" if line[:4] in ("STOR", "APPE") else None
+                got = harness.transfer(c, line, upload) if isinstance(native, tuple) else harness.exchange(c, line)
+                self.assertEqual(got, wine if harness.UNDER_WINE else native)
+        if harness.UNDER_WINE:
+            self.assertEqual(harness.read_tree(home), before)
 
 
 class the_home_itself(guarded_server):

@@ -151,5 +151,22 @@ TEST(local_code_page, ascii_round_trips_and_never_throws) {
     EXPECT_EQ(local_to_utf8(std::string("ab\0cd", 5)), "ab");
 }
 
+TEST(local_code_page, look_alikes_of_slashes_and_dots_stay_apart_from_them) {
+    // The Western sets (Windows 1252, ISO 8859-1) hold "é" as one byte; UTF-8 keeps every character.
+    const std::string e_acute = utf8_to_local("\xC3\xA9");
+    if (e_acute != "\xE9" && e_acute != "\xC3\xA9") GTEST_SKIP() << "neither a Western local set nor UTF-8";
+    EXPECT_EQ(local_to_utf8(e_acute), "\xC3\xA9");
+    const bool keeps_all = e_acute.size() == 2;
+    const std::pair<const char*, const char*> rows[] = {
+        {"U+FF0F fullwidth solidus", "\xEF\xBC\x8F"}, {"U+2215 division slash", "\xE2\x88\x95"},
+        {"U+2044 fraction slash", "\xE2\x81\x84"},   {"U+FF3C fullwidth reverse solidus", "\xEF\xBC\xBC"},
+        {"U+2024 one dot leader", "\xE2\x80\xA4"},   {"U+FF0E fullwidth full stop", "\xEF\xBC\x8E"},
+    };
+    for (const auto& [name, character] : rows) {
+        const std::string name_bytes = std::string("a") + character + "b";
+        EXPECT_EQ(utf8_to_local(name_bytes), keeps_all ? name_bytes : "a?b") << name;
+    }
+}
+
 }  // namespace
 }  // namespace ZT
