@@ -2,7 +2,7 @@
 the title and its first paragraph, then each chosen "## " section in the
 README's order, with headings underlined, code blocks indented, tables as
 aligned columns, code in the text without backticks (quoted when it holds a
-blank), and links as their quoted text (or "text (url)"
+blank), bold text plain, and links as their quoted text (or "text (url)"
 for web addresses). Lines end with CR LF.
 
     readme_text.py README.md OUTPUT "Section title" ["Section title" ...]
@@ -12,6 +12,7 @@ import sys
 
 LINK = re.compile(r"\[([^\]]+)\]\(([^)]+)\)")
 CODE = re.compile(r"`([^`]+)`")
+BOLD = re.compile(r"\*\*([^*]+)\*\*")
 
 
 def inline(text):
@@ -22,7 +23,7 @@ def inline(text):
         # Quoted when it holds a blank, so that its ends stay visible.
         text = match.group(1)
         return '"%s"' % text if any(c.isspace() for c in text) else text
-    return CODE.sub(code, LINK.sub(link, text))
+    return BOLD.sub(r"\1", CODE.sub(code, LINK.sub(link, text)))
 
 
 def table(rows):

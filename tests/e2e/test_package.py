@@ -112,9 +112,10 @@ class windows_package(unpacked):
             self.assertTrue(lines_end_in_crlf(os.path.join(folder, name)), name)
         with open(os.path.join(folder, "README.txt"), encoding="utf-8") as f:
             readme = f.read()
-        for needed in ("netsh advfirewall firewall add rule", "schtasks /Create", "/SC ONSTART", "Security"):
+        for needed in ("netsh advfirewall firewall add rule", "sc.exe create TARVEX", "-service -config", "Security"):
             self.assertIn(needed, readme)
-        self.assertNotIn("`", readme)
+        for markup in ("`", "**"):
+            self.assertNotIn(markup, readme)
         self.serve_sample(folder, os.path.join(folder, "tarvex.exe"))
 
 
