@@ -238,17 +238,6 @@ TEST_F(socket_handles, bind_listen_accept) {
     connection_pair pair = connect_pair(l);
     EXPECT_EQ(pair.server.handle().peer_address(), pair.client.handle().local_address());
     EXPECT_NO_THROW(pair.server.handle().set_no_delay());
-
-    const auto keep_alive = [&] {
-        int on = 0;
-        socket_length length = sizeof on;
-        EXPECT_EQ(::getsockopt(pair.server.handle().native(), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<char*>(&on),
-                               &length), 0);
-        return on != 0;
-    };
-    EXPECT_FALSE(keep_alive());
-    pair.server.handle().set_keep_alive();
-    EXPECT_TRUE(keep_alive());
 }
 
 TEST_F(socket_handles, move_transfers_the_socket_and_close_is_idempotent) {
