@@ -59,6 +59,7 @@ std::string ftp_server::greeting_text() {
 
 void ftp_server::run_session(tcp_socket& connection) {
     connection.handle().set_no_delay();
+    connection.handle().set_keep_alive();  // a client gone without closing fails a read within minutes
     control_channel channel(connection);
     for (;;) {
         // One deadline covers everything before login: the greeting (a client

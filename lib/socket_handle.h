@@ -16,6 +16,21 @@
 
 namespace ZT {
 
+// How TCP keep-alive finds a peer that has gone without closing (switched off,
+// asleep, forgotten by a NAT box): after `idle_seconds` without a byte either
+// way it sends a probe, repeats an unanswered one every `interval_seconds`, and
+// fails the connection once `probes` of them went unanswered. A live peer's
+// system answers each probe itself, so it may stay silent as long as it likes.
+struct keep_alive_times {
+    int idle_seconds;
+    int interval_seconds;
+    int probes;
+};
+
+// A gone peer is found about seven minutes after its last byte: 300 s of
+// silence, then 4 probes 30 s apart.
+inline constexpr keep_alive_times default_keep_alive{300, 30, 4};
+
 class socket_handle {
 public:
     // Bits of the result of wait().
@@ -68,6 +83,12 @@ public:
     // rules, which already keep every other socket off that address and port.
     void prepare_passive_listener();
     void set_no_delay();                            // TCP_NODELAY on
+    // TCP keep-alive on, with these times; a connection it finds dead fails
+    // every wait and read after that with network_error. POSIX: SO_KEEPALIVE,
+    // TCP_KEEPIDLE, TCP_KEEPINTVL, TCP_KEEPCNT. Windows: SO_KEEPALIVE and
+    // SIO_KEEPALIVE_VALS, whose number of probes the system fixes at 10: the
+    // interval is shortened so that the probes end when `probes` would have.
+    void set_keep_alive(const keep_alive_times& times = default_keep_alive);
     // Accepts one pending connection. Any failure throws, including "nothing
     // pending": wait for readability first.
     socket_t accept();

@@ -45,4 +45,19 @@ void socket_handle::prepare_listener() {
 
 void socket_handle::prepare_passive_listener() { prepare_listener(); }
 
+void socket_handle::set_keep_alive(const keep_alive_times& times) {
+    const struct {
+        int level, name, value;
+    } options[] = {
+        {SOL_SOCKET, SO_KEEPALIVE, 1},
+        {IPPROTO_TCP, TCP_KEEPIDLE, times.idle_seconds},
+        {IPPROTO_TCP, TCP_KEEPINTVL, times.interval_seconds},
+        {IPPROTO_TCP, TCP_KEEPCNT, times.probes},
+    };
+    for (const auto& option : options) {
+        if (::setsockopt(socket_, option.level, option.name, &option.value, sizeof option.value) != 0)
+            throw network_error();
+    }
+}
+
 }  // namespace ZT

@@ -2,7 +2,18 @@
 
 #include "lib/errors.h"
 
+#include <algorithm>
+#include <mstcpip.h>
+
 namespace ZT {
+
+namespace {
+
+// Unanswered keep-alive probes after which Windows (Vista and later) fails a
+// connection; SIO_KEEPALIVE_VALS cannot change it.
+constexpr unsigned long windows_keep_alive_probes = 10;
+
+}  // namespace
 
 // select with the sets asked for; empty sets are passed as null. The exception
 // set holds the socket only while a background connect goes on, where it
@@ -56,5 +67,24 @@ void socket_handle::prepare_listener() {
 // lingers (the server closes first, so its side waits in TIME_WAIT), which the
 // lowest-first port order needs at every PASV.
 void socket_handle::prepare_passive_listener() {}
+
+// SIO_KEEPALIVE_VALS works on every Windows version, where the options
+// TCP_KEEPIDLE and TCP_KEEPINTVL need Windows 10 1709 (and Wine 8 refuses them
+// with WSAENOPROTOOPT). It takes milliseconds. SO_KEEPALIVE is set as well, so
+// that the socket reports keep-alive as on however it is asked.
+void socket_handle::set_keep_alive(const keep_alive_times& times) {
+    const BOOL on = TRUE;
+    if (::setsockopt(socket_, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on) != 0)
+        throw network_error();
+    const unsigned long probing_ms = 1000UL * static_cast<unsigned long>(times.interval_seconds) *
+                                     static_cast<unsigned long>(times.probes);
+    tcp_keepalive values{};
+    values.onoff = 1;
+    values.keepalivetime = 1000UL * static_cast<unsigned long>(times.idle_seconds);
+    values.keepaliveinterval = std::max(1UL, probing_ms / windows_keep_alive_probes);
+    DWORD returned = 0;
+    if (::WSAIoctl(socket_, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr) != 0)
+        throw network_error();
+}
 
 }  // namespace ZT

@@ -154,7 +154,7 @@ class linux_package(unpacked):
         self.assertLessEqual(newest, (2, 35))
 
     @unittest.skipUnless(shutil.which("systemd-analyze"), "needs systemd-analyze")
-    def test_service_unit_passes_systemd_analyze_without_a_remark(self):
+    def test_service_unit_passes_systemd_analyze_without_a_remark_and_is_confined(self):
         scratch = tempfile.mkdtemp(prefix="tarvex-unit-")
         self.addCleanup(shutil.rmtree, scratch, True)
         with tarfile.open(package("tarvex-*-linux-x64.tar.gz")) as tar:
@@ -171,6 +171,10 @@ class linux_package(unpacked):
             f.write(unit)
         done = subprocess.run(["systemd-analyze", "verify", unit_path], capture_output=True, text=True, timeout=60)
         self.assertEqual((done.returncode, done.stdout + done.stderr), (0, ""))
+        # Its exposure stays at 2.0 or below ("OK"; the score is ten times that).
+        done = subprocess.run(["systemd-analyze", "security", "--offline=yes", "--threshold=20", unit_path],
+                              capture_output=True, text=True, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stdout[-3000:] + done.stderr)
 
     def test_checksums_hold_and_a_second_build_gives_the_same_bytes(self):
         folder = packages()
