@@ -17,7 +17,8 @@ namespace {
 
 // The login dialogue's deadline, from the greeting on.
 constexpr std::uint64_t login_deadline_ms = static_cast<std::uint64_t>(default_timer_interval * 1000);
-// A USER refused without a password has always cost this pause.
+// A USER that the empty password does not log in waits this long before its
+// 530, as it always has; a longer pause earned by failures replaces it.
 constexpr double refused_user_pause = 5.0;
 
 struct login_state {
@@ -30,8 +31,8 @@ struct login_state {
 struct login_context {
     ftp_server& server;
     control_channel& channel;
-    std::uint32_t address;     // the client's IPv4 address
-    std::uint64_t deadline;    // tick_count_ms() at which the deadline passes
+    std::uint32_t address;  // the client's IPv4 address
+    std::uint64_t deadline;  // tick_count_ms() at which the deadline passes
 };
 
 double seconds_left(const login_context& context) {
@@ -39,15 +40,16 @@ double seconds_left(const login_context& context) {
     return now >= context.deadline ? 0.0 : static_cast<double>(context.deadline - now) * 0.001;
 }
 
-// Checks a password. Once even one more failure of the client's address would
-// have to pause beyond the deadline, the session ends at once without a check:
-// answering the guess (or ending only when it was wrong) would let the client
-// guess again on a fresh connection at full speed. A login that succeeds
-// forgets the address's failures.
-bool password_accepted(const login_context& context, const std::string& user, const std::string& password) {
+// Runs `check`, a password check. Once even one more failure of the client's
+// address would have to pause beyond the deadline, the session ends at once
+// without a check: answering the guess (or ending only when it was wrong)
+// would let the client guess again on a fresh connection at full speed. A
+// login that succeeds forgets the address's failures.
+template <typename Check>
+bool password_accepted(const login_context& context, const Check& check) {
     const std::optional<double> pause = context.server.failed_logins().standing(context.address, tick_count_ms());
     if (pause && *pause > 0 && *pause > seconds_left(context)) throw network_error_timeout();
-    if (user.empty() || !context.server.check_password(user, password)) return false;
+    if (!check()) return false;
     if (pause) context.server.failed_logins().clear(context.address);
     return true;
 }
@@ -79,13 +81,18 @@ void login_dialogue(const login_context& context, login_state& state) {
             state.user = command.argument;
             if (context.server.password_required(state.user)) {
                 context.channel.send_reply(reply::password_required(state.user));
-            } else if (password_accepted(context, state.user, "")) {
+            } else if (password_accepted(context, [&] { return context.server.check_password(state.user, ""); })) {
                 return;
             } else {
                 refuse_login(context, refused_user_pause);
             }
         } else if (command.verb == "PASS") {
-            if (password_accepted(context, state.user, command.argument)) return;
+            // PASS before any USER names no account: it fails as a wrong one does.
+            if (password_accepted(context, [&] {
+                    return !state.user.empty() && context.server.check_password(state.user, command.argument);
+                })) {
+                return;
+            }
             refuse_login(context, 0.0);
         } else {
             context.channel.send_reply(reply::not_logged_in);
