@@ -7,6 +7,8 @@
 #include "data/passive_port_claims.h"
 #include "fs/file_operations.h"
 #include "fs/native_file.h"
+#include "ftp/login_dialogues.h"
+#include "ftp/login_failures.h"
 #include "ftp/tcp_server.h"
 
 #include <atomic>
@@ -35,7 +37,15 @@ public:
     // The number of the next logged-in session (the first one gets 1).
     std::uint32_t next_session_number() { return ++session_counter_; }
 
+    // Failed logins by client address; they slow that address's next ones.
+    login_failures& failed_logins() { return failed_logins_; }
+    // The login dialogues that run now; a full pool ends one to make room.
+    login_dialogues& running_logins() { return running_logins_; }
+
     void run_session(tcp_socket& connection) override;
+    // Ends a stalled login dialogue (login_dialogues::end_one) for a connection
+    // that found every worker busy.
+    bool make_room() override;
 
     // The operations a session calls, in the order of the server's table of
     // virtual operations. Every one takes the session's user name first; paths
@@ -99,6 +109,8 @@ protected:
 private:
     passive_port_claims passive_ports_in_use_;
     std::atomic<std::uint32_t> session_counter_{0};
+    login_failures failed_logins_;
+    login_dialogues running_logins_;
 };
 
 }  // namespace ZT

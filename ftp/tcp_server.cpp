@@ -63,7 +63,13 @@ void tcp_server::accept_loop() {
 }
 
 void tcp_server::handle_connection(std::shared_ptr<tcp_socket> connection) {
-    pool_.try_enqueue([this, connection] { run_session(*connection); });
+    const worker_pool::task session = [this, connection] { run_session(*connection); };
+    if (pool_.try_enqueue(session) || !make_room()) return;
+    const std::uint64_t until = tick_count_ms() + static_cast<std::uint64_t>(room_wait_seconds * 1000);
+    while (!pool_.try_enqueue(session)) {
+        const std::uint64_t now = tick_count_ms();
+        if (now >= until || !pool_.wait_for_room(static_cast<double>(until - now) * 0.001)) return;
+    }
 }
 
 }  // namespace ZT

@@ -37,10 +37,22 @@ protected:
 
     virtual void on_listen(const network_address&) {}
     virtual void configure_listen_socket(socket_handle&) {}
-    // Queues a session task on the worker pool; a full pool drops the task and
-    // with it the last reference to the connection, which closes it.
+    // Queues a session task on the worker pool. When the pool is full it asks
+    // make_room for a place and, when that ended a session, waits (abortably,
+    // at most room_wait_seconds, on the accept thread) for its worker to let go.
+    // Without room the task is dropped and with it the last reference to the
+    // connection, which closes it without a reply.
     virtual void handle_connection(std::shared_ptr<tcp_socket> connection);
     virtual void run_session(tcp_socket& connection) = 0;
+    // Called on the accept thread when a connection finds the pool full: may
+    // end one running session so that the connection takes its place. True
+    // when it did; the base ends none.
+    virtual bool make_room() { return false; }
+
+    // An ended session lets go of its worker at its next wait, within one wait
+    // slice (socket_handle::abort_slice_seconds); this leaves ample margin for
+    // a loaded machine while other connections wait in the listen backlog.
+    static constexpr double room_wait_seconds = 1.0;
 
 private:
     void accept_loop();

@@ -75,7 +75,28 @@ void worker_pool::worker_loop() {
         work = nullptr;
         std::lock_guard<std::mutex> guard(lock_);
         --busy_;
+        if (room_waiters_ > 0) room_event_.set();
     }
+}
+
+bool worker_pool::wait_for_room(double seconds) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (busy_ + queue_.size() < maximum_) return true;
+        // The first waiter clears what an earlier task end left set; from here
+        // on every task end sets it, so none is missed between the check and
+        // the wait.
+        if (room_waiters_++ == 0) room_event_.reset();
+    }
+    struct leave {
+        worker_pool& pool;
+        ~leave() {
+            std::lock_guard<std::mutex> guard(pool.lock_);
+            --pool.room_waiters_;
+        }
+    } waiting{*this};
+    waitable* objects[] = {&room_event_};
+    return wait_any(objects, 1, seconds) == 0;
 }
 
 void worker_pool::abort_all() {

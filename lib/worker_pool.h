@@ -36,6 +36,12 @@ public:
     // Queues all the tasks or none of them.
     bool try_enqueue(std::vector<task> tasks);
 
+    // Waits until there is room for one task, or a running task has ended, or
+    // `seconds` have passed; false only when the time ran out. Room is not
+    // kept for the caller: offer the task again. Throws user_abort when the
+    // caller's abort event is set. Costs the workers nothing while nobody waits.
+    bool wait_for_room(double seconds);
+
     // Sets every worker's abort event, joins them all, then destroys the queued
     // tasks without running them. Running tasks end at their next library wait.
     // The pool can be used again afterwards. Meant for teardown: nothing may
@@ -53,6 +59,7 @@ private:
     const int priority_;
     std::vector<std::unique_ptr<thread_object>> workers_;
     event_object work_event_;  // manual reset; set while the queue is not empty
+    event_object room_event_;  // manual reset; set when a task ends while someone waits for room
     mutable std::mutex lock_;  // guards everything below and workers_
     std::deque<task> queue_;
     // Workers that have taken a task and not yet finished it. Every other worker
@@ -60,6 +67,7 @@ private:
     // workers and the queued tasks. (Counting the idle ones instead would let a
     // worker that wakes for a task another one took look briefly like no room.)
     std::size_t busy_ = 0;
+    std::size_t room_waiters_ = 0;  // callers in wait_for_room
     const std::size_t maximum_;
     const std::string name_;
 };

@@ -238,9 +238,11 @@ class server:
                     pipe.close()
         shutil.rmtree(self.root, ignore_errors=True)
 
-    def connect(self, timeout=10.0):
-        """A raw control connection."""
-        return control_connection(socket.create_connection(("127.0.0.1", self.port), timeout=timeout))
+    def connect(self, timeout=10.0, source=None):
+        """A raw control connection, from the loopback address source when given
+        (on Linux, and so under Wine, all of 127/8 is loopback)."""
+        return control_connection(socket.create_connection(("127.0.0.1", self.port), timeout=timeout,
+                                                           source_address=(source, 0) if source else None))
 
     def rewrite_config(self, config=None, users=()):
         """Replaces Config.ini before start, for accounts whose homes are made after __init__."""
@@ -249,9 +251,9 @@ class server:
         with open(self.config_path, "w", encoding="utf-8", newline="") as f:
             f.write(config_text(config, users))
 
-    def log_in(self, user="demo", password="secret", timeout=10.0):
+    def log_in(self, user="demo", password="secret", timeout=10.0, source=None):
         """A raw control connection past the greeting and a successful USER / PASS."""
-        c = self.connect(timeout)
+        c = self.connect(timeout, source)
         try:
             greeting = c.reply()
             if not greeting.startswith("220 TARVEX "):

@@ -63,6 +63,10 @@ class login_server(harness.shared_server_case):
         self.assertEqual(c.command("PASS anything"), "530 Login incorrect")
         self.assertEqual(c.command("USER demo"), "331 Password required for demo")
         self.assertEqual(c.command("PASS SECRET"), "530 Login incorrect")  # case-sensitive
+        # A login forgets those failures: the next three are answered at once too.
+        self.assertEqual(c.command("PASS secret"), "230 User demo logged in")
+        self.assertTrue(c.command("REIN").startswith("220 TARVEX "))
+        self.assertEqual(c.command("USER demo"), "331 Password required for demo")
         self.assertEqual(c.command("PASS secret "), "530 Login incorrect")  # no trimming
         # Names are case-sensitive too: "Demo" is another account.
         self.assertEqual(c.command("USER Demo"), "331 Password required for Demo")

@@ -86,15 +86,19 @@ class one_worker_and_clients_that_never_log_in(unittest.TestCase):
                 # (Wine's socket buffers grow instead of blocking.)
                 self.assertTrue(stalled, "the server never stopped reading")
 
+            # No other client connects before the deadline: one that found the
+            # only worker taken would end the stalled dialogue for its own.
+            self.assertTrue(closed_after_draining(flooder, connected_at + 45 - time.monotonic()),
+                            "the flooding client still holds the only worker after 45 s")
             greeted = wait_for_greeting(flooded, connected_at + 45)
-            self.assertIsNotNone(greeted, "the flooding client still holds the only worker after 45 s")
-            self.assertTrue(closed_after_draining(flooder))
+            self.assertIsNotNone(greeted, "the flooding client was closed, the next one not greeted")
 
-            greeted = wait_for_greeting(quiet, silent_since + 45)
-            self.assertIsNotNone(greeted, "the silent client still holds the only worker after 45 s")
-            self.assertGreater(greeted - silent_since, 25)
             self.assertTrue(silent.reply().startswith("220 TARVEX "))
-            self.assertTrue(silent.is_closed_by_server())
+            self.assertTrue(silent.is_closed_by_server(silent_since + 45 - time.monotonic()),
+                            "the silent client still holds the only worker after 45 s")
+            self.assertGreater(time.monotonic() - silent_since, 25)
+            greeted = wait_for_greeting(quiet, silent_since + 45)
+            self.assertIsNotNone(greeted, "the silent client was closed, the next one not greeted")
 
 
 if __name__ == "__main__":

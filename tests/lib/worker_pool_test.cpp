@@ -82,6 +82,25 @@ TEST(worker_pool, full_pool_refuses_then_reuses_an_idle_worker) {
     gate2.set();
 }
 
+TEST(worker_pool, wait_for_room_ends_when_a_task_ends_and_not_before) {
+    worker_pool pool(thread_priority_normal, 1);
+    event_object gate;
+    task_trace busy;
+    ASSERT_TRUE(pool.try_enqueue(gated_task(busy, gate)));
+    ASSERT_TRUE(wait_until([&] { return busy.started.load(); }));
+
+    auto start = clock_type::now();
+    EXPECT_FALSE(pool.wait_for_room(0.1));
+    EXPECT_GE(seconds_since(start), 0.09);
+
+    std::thread opener([&] { gate.set(); });
+    start = clock_type::now();
+    EXPECT_TRUE(pool.wait_for_room(10));
+    EXPECT_LT(seconds_since(start), 5.0);
+    opener.join();
+    EXPECT_TRUE(wait_until([&] { return pool.try_enqueue([] {}); }));
+}
+
 TEST(worker_pool, batch_is_accepted_whole_or_not_at_all) {
     worker_pool pool(thread_priority_normal, 2);
     std::atomic<int> runs{0};
