@@ -7,6 +7,8 @@
 #include "lib/tcp_socket.h"
 #include "lib/text.h"
 
+#include "socket_support.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -20,13 +22,10 @@
 namespace ZT {
 namespace {
 
-network_address loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return network_address::from_sockaddr_in(address);
-}
+using test::connect_pair;
+using test::connection_pair;
+using test::listener;
+using test::loopback;
 
 address_info loopback_info(std::uint16_t port) {
     address_info info;
@@ -36,29 +35,6 @@ address_info loopback_info(std::uint16_t port) {
     info.address = loopback(port);
     return info;
 }
-
-// A listening socket on 127.0.0.1 with a system-chosen port.
-struct listener {
-    socket_handle socket;
-    std::uint16_t port = 0;
-
-    listener() {
-        socket.open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        socket.bind(loopback(0));
-        socket.listen();
-        port = socket.local_address().port();
-        socket.set_timeout(5);
-    }
-
-    tcp_socket accept_one() {
-        socket.wait(true, false);
-        tcp_socket accepted(socket.accept());
-        accepted.set_timeout(5);
-        return accepted;
-    }
-
-    bool has_pending_connection() { return socket.try_wait(true, false, 0) != 0; }
-};
 
 // A port that is bound but not listening: connects to it are refused. Holding
 // the socket keeps anyone else from taking the port during the test.
@@ -72,19 +48,6 @@ struct refusing_port {
         port = socket.local_address().port();
     }
 };
-
-struct connection_pair {
-    tcp_socket client;
-    tcp_socket server;
-};
-
-connection_pair connect_pair(listener& l) {
-    connection_pair pair;
-    pair.client.set_timeout(5);
-    connect_to_host(pair.client, "127.0.0.1", format_uint(l.port));
-    pair.server = l.accept_one();
-    return pair;
-}
 
 // Runs `action` and checks that it throws exactly network_error (not one of the
 // derived timeout or connect errors).
