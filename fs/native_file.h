@@ -64,6 +64,8 @@ public:
     virtual std::uint64_t size();
     // Cuts (or extends) the file at `position`; the current position is kept.
     virtual void set_end_of_file(std::uint64_t position);
+    // The system's handle (a descriptor on POSIX), for direct transfers.
+    std::intptr_t native_handle() const { return handle_; }
 
 private:
     void check_open();

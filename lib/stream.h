@@ -7,6 +7,8 @@
 
 namespace ZT {
 
+class socket_handle;
+
 class readable_stream {
 public:
     virtual ~readable_stream() = default;
@@ -26,6 +28,10 @@ public:
     virtual std::size_t read_available(void* buffer, std::size_t count) { return read(buffer, count); }
     virtual void wait_readable() {}
     virtual bool poll_readable() { return true; }
+    // The socket beneath this stream when bytes pass through it unchanged (a
+    // plain TCP connection with nothing read ahead), so that the system may
+    // move file data to or from it directly; nullptr for every other stream.
+    virtual socket_handle* plain_socket() { return nullptr; }
 };
 
 class writable_stream {
@@ -41,6 +47,8 @@ public:
     }
     virtual void wait_writable() {}
     virtual bool poll_writable() { return true; }
+    // As readable_stream::plain_socket.
+    virtual socket_handle* plain_socket() { return nullptr; }
 };
 
 }  // namespace ZT

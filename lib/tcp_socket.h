@@ -52,6 +52,7 @@ public:
     std::size_t write_some(const void* buffer, std::size_t count) override;
     void wait_writable() override;
     bool poll_writable() override;
+    socket_handle* plain_socket() override { return buffered() == 0 ? &handle_ : nullptr; }
 
     // Connects to `service` on `host` through connect_to_host. TLS is not offered:
     // use_tls throws std::runtime_error "SSL not supported".
