@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -24,10 +25,64 @@ namespace ftpbench {
 
 namespace {
 
+// Sends `count` bytes in writes of `write_size` bytes, taken from memory or,
+// when a file is named, from the file read in 128 KiB pieces. Throws
+// bench_error when a write fails or the file is shorter.
+void write_pieces(int socket, const std::string& file, std::uint64_t count, std::size_t write_size) {
+    std::vector<char> pattern = pattern_buffer(std::max<std::size_t>(write_size, 128 << 10));
+    int fd = -1;
+    if (!file.empty()) {
+        fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw bench_error(system_error("open " + file));
+    }
+    std::uint64_t left = count;
+    while (left > 0) {
+        std::size_t chunk = pattern.size();
+        if (fd >= 0) {
+            const ssize_t got = ::read(fd, pattern.data(), 128 << 10);
+            if (got <= 0) {
+                ::close(fd);
+                throw bench_error(file + " is shorter than the copy");
+            }
+            chunk = static_cast<std::size_t>(got);
+        }
+        chunk = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, left));
+        for (std::size_t at = 0; at < chunk; at += write_size)
+            send_all(socket, pattern.data() + at, std::min(write_size, chunk - at));
+        left -= chunk;
+    }
+    if (fd >= 0) ::close(fd);
+}
+
+// Sends the first `count` bytes of the file with sendfile(2), at most `piece`
+// bytes a call, the way the server sends a download on Linux. Throws
+// bench_error when a call fails or the file is shorter.
+void sendfile_pieces(int socket, const std::string& file, std::uint64_t count, std::size_t piece) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw bench_error(system_error("open " + file));
+    off_t offset = 0;
+    std::uint64_t left = count;
+    while (left > 0) {
+        const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(left, piece));
+        const ssize_t sent = ::sendfile(socket, fd, &offset, size);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) {
+            const std::string failure =
+                sent < 0 ? system_error("sendfile " + file) : file + " is shorter than the copy";
+            ::close(fd);
+            throw bench_error(failure);
+        }
+        left -= static_cast<std::uint64_t>(sent);
+    }
+    ::close(fd);
+}
+
 // Copies `count` bytes over a fresh 127.0.0.1 connection, in writes of
-// `write_size` bytes, taken from memory or from a file read in 128 KiB pieces,
-// into the same receive loop as a download. Returns MB/s.
-double loopback_copy(std::uint64_t count, std::size_t write_size, const std::string& file, double timeout) {
+// `write_size` bytes, taken from memory or from a file read in 128 KiB pieces
+// (or, with `use_sendfile`, sent from the file with sendfile in pieces of
+// `write_size`), into the same receive loop as a download. Returns MB/s.
+double loopback_copy(std::uint64_t count, std::size_t write_size, const std::string& file, double timeout,
+                     bool use_sendfile = false) {
     socket_fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -48,29 +103,10 @@ double loopback_copy(std::uint64_t count, std::size_t write_size, const std::str
     std::string send_failure;
     std::thread writer([&] {
         try {
-            std::vector<char> pattern = pattern_buffer(std::max<std::size_t>(write_size, 128 << 10));
-            int fd = -1;
-            if (!file.empty()) {
-                fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-                if (fd < 0) throw bench_error(system_error("open " + file));
-            }
-            std::uint64_t left = count;
-            while (left > 0) {
-                std::size_t chunk = pattern.size();
-                if (fd >= 0) {
-                    const ssize_t got = ::read(fd, pattern.data(), 128 << 10);
-                    if (got <= 0) {
-                        ::close(fd);
-                        throw bench_error(file + " is shorter than the copy");
-                    }
-                    chunk = static_cast<std::size_t>(got);
-                }
-                chunk = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, left));
-                for (std::size_t at = 0; at < chunk; at += write_size)
-                    send_all(sender.get(), pattern.data() + at, std::min(write_size, chunk - at));
-                left -= chunk;
-            }
-            if (fd >= 0) ::close(fd);
+            if (use_sendfile)
+                sendfile_pieces(sender.get(), file, count, write_size);
+            else
+                write_pieces(sender.get(), file, count, write_size);
         } catch (const std::exception& e) {
             send_failure = e.what();
         }
@@ -164,6 +200,8 @@ int run_loopback(const options& o) {
          [&] { return loopback_copy(o.big_size, 128 << 10, {}, o.timeout); }},
         {"loopback_file_16k", "MB/s", 1, file, o.big_runs,
          [&] { return loopback_copy(o.big_size, 16 << 10, o.cached_file, o.timeout); }},
+        {"loopback_sendfile_16k", "MB/s", 1, file, o.big_runs,
+         [&] { return loopback_copy(o.big_size, 16 << 10, o.cached_file, o.timeout, true); }},
         {"file_read_cached", "MB/s", 1, file, o.big_runs, [&] { return cached_read(o.cached_file); }},
         {"list_floor_10k", "ms", 2, !o.list_dir.empty(), o.list_runs, [&] { return list_floor(o.list_dir); }},
     };

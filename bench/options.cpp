@@ -56,7 +56,8 @@ const char usage_text[] =
     "                     minute; exit 1 when the last reading has grown past the first\n"
     "                     by more than a small tolerance (needs --pid)\n"
     "  --quick            tiny sizes for a smoke test: 4M, 1 s, 100 files\n"
-    "  --file PATH        (loopback) the file read from the page cache\n"
+    "  --file PATH        (loopback) the file read from the page cache, and sent from it with\n"
+    "                     sendfile in 16 KiB pieces (loopback_sendfile_16k)\n"
     "  --list-dir PATH    (loopback) the listing folder, read and examined entry by entry\n"
     "                     the way the server does for a listing (list_floor_10k)\n";
 
