@@ -19,6 +19,9 @@
 //   ftpbench --soak MINUTES [options] HOST ...     the workloads in a loop, the
 //                                                  server's memory, descriptors
 //                                                  and threads each minute
+//   ftpbench --held N [options] HOST ...           the workloads beside N sessions
+//                                                  held open, with the server's
+//                                                  memory per held session
 //   ftpbench loopback [options]                    the machine's own limits
 //
 // Run with --help for the options. Every loop is bounded in count and in time,
@@ -26,6 +29,7 @@
 // a message on standard error; the other workloads still run, and the exit
 // code is 1. Wrong arguments exit with 2.
 #include "bench_text.h"
+#include "held_sessions.h"
 #include "loopback.h"
 #include "options.h"
 #include "soak.h"
@@ -42,6 +46,7 @@ namespace ftpbench {
 namespace {
 
 int run_server_workloads(const options& o) {
+    if (o.held) raise_descriptor_limit(o);
     bench_context b;
     b.o = o;
     b.server = resolve_ipv4(o.host, o.port);
@@ -66,6 +71,7 @@ int run_server_workloads(const options& o) {
         }
     }
     if (o.soak_minutes) return run_soak(b, chosen);
+    if (o.held) return run_held(b, chosen);
     return run_round(b, chosen) ? 1 : 0;
 }
 

@@ -16,6 +16,7 @@ namespace {
 const char usage_text[] =
     "usage: ftpbench [options] HOST PORT USER PASSWORD\n"
     "       ftpbench --soak MINUTES --pid N [options] HOST PORT USER PASSWORD\n"
+    "       ftpbench --held N [--pid N [--stop-server]] [options] HOST PORT USER PASSWORD\n"
     "       ftpbench loopback [--size N] [--runs N] [--file PATH] [--list-dir PATH] [--list-runs N] [--quick]\n"
     "\n"
     "Server workloads (all by default, run in the order listed):\n"
@@ -55,6 +56,15 @@ const char usage_text[] =
     "                     warm-up (minute 0) and at the end of the round that ends each\n"
     "                     minute; exit 1 when the last reading has grown past the first\n"
     "                     by more than a small tolerance (needs --pid)\n"
+    "  --held N           log in N sessions (each a control connection, then idle) from 16\n"
+    "                     threads before the workloads and hold them while they run: prints\n"
+    "                     held_sessions_login_s and, with --pid, the server's\n"
+    "                     held_sessions_pss_per_session and held_sessions_rss_per_session,\n"
+    "                     then the workloads' figures as held_<name>; fails unless every\n"
+    "                     100th held session still answers NOOP after them. Raises the\n"
+    "                     client's limit of open descriptors to its hard limit\n"
+    "  --stop-server      (with --held and --pid) end by sending the server SIGTERM while\n"
+    "                     the sessions are still held: held_stop_s, seconds until it exited\n"
     "  --quick            tiny sizes for a smoke test: 4M, 1 s, 100 files\n"
     "  --file PATH        (loopback) the file read from the page cache, and sent from it with\n"
     "                     sendfile in 16 KiB pieces (loopback_sendfile_16k)\n"
@@ -146,6 +156,10 @@ options parse_options(const std::vector<std::string>& args, bool loopback) {
                 o.windows = parse_seconds(value());
             } else if (a == "--soak") {
                 o.soak_minutes = static_cast<int>(parse_count(value(), 1, 24 * 60));
+            } else if (a == "--held" && !loopback) {
+                o.held = static_cast<int>(parse_count(value(), 1, 1'000'000));
+            } else if (a == "--stop-server" && !loopback) {
+                o.stop_server = true;
             } else if (a == "--file" && loopback) {
                 o.cached_file = value();
             } else if (a == "--list-dir" && loopback) {
@@ -172,6 +186,8 @@ options parse_options(const std::vector<std::string>& args, bool loopback) {
         }
     }
     if (o.soak_minutes && !o.pid) usage_error("--soak needs --pid");
+    if (o.held && o.soak_minutes) usage_error("--held does not go with --soak");
+    if (o.stop_server && (!o.held || !o.pid)) usage_error("--stop-server needs --held and --pid");
     o.host = positional[0];
     o.port = positional[1];
     o.user = positional[2];

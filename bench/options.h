@@ -27,6 +27,9 @@ struct options {
     std::string latency_dir;  // when set, every latency sample goes to a file there
     double windows = 0;       // seconds of each window of the rate workloads; 0: none
     int soak_minutes = 0;     // 0: each workload once
+    int held = 0;             // sessions held open while the workloads run
+    // With held sessions: end by sending the server SIGTERM while they are held.
+    bool stop_server = false;
     // loopback mode
     std::string cached_file;
     std::string list_dir;

@@ -5,6 +5,7 @@
 namespace ftpbench {
 
 std::map<std::string, std::vector<double>>* kept_figures = nullptr;
+std::string figure_prefix;
 
 void write_figure(const std::string& name, double value, const char* unit, int decimals) {
     std::printf("%s %.*f %s\n", name.c_str(), decimals, value, unit);
@@ -13,10 +14,10 @@ void write_figure(const std::string& name, double value, const char* unit, int d
 
 void print_figure(const std::string& name, double value, const char* unit, int decimals) {
     if (kept_figures) {
-        (*kept_figures)[name].push_back(value);
+        (*kept_figures)[figure_prefix + name].push_back(value);
         return;
     }
-    write_figure(name, value, unit, decimals);
+    write_figure(figure_prefix + name, value, unit, decimals);
 }
 
 }  // namespace ftpbench

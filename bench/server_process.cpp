@@ -1,6 +1,7 @@
 #include "server_process.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -62,6 +63,21 @@ process_usage read_process_usage(long pid) {
     const auto threads = parse_status_number(status, "Threads");
     if (!rss || !threads) throw bench_error("no VmRSS or Threads for process " + std::to_string(pid));
     return {*rss, descriptor_count(pid), *threads};
+}
+
+bool process_ended(long pid) {
+    std::string stat;
+    try {
+        stat = read_text_file("/proc/" + std::to_string(pid) + "/stat");
+    } catch (const bench_error&) {
+    }
+    // A process that vanishes between the open and the read leaves nothing to read.
+    if (stat.empty()) {
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return true;
+        throw bench_error("cannot read the state of process " + std::to_string(pid));
+    }
+    const char state = parse_stat_state(stat);
+    return state == 'Z' || state == 'X';
 }
 
 }  // namespace ftpbench

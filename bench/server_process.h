@@ -66,6 +66,10 @@ std::uint64_t descriptor_count(long pid);
 // The process's RSS, descriptors and threads now.
 process_usage read_process_usage(long pid);
 
+// True once the process has exited: its /proc entry is gone, or it is a
+// zombie that its parent has not collected yet.
+bool process_ended(long pid);
+
 // Reads the operations finished so far and the server's CPU time at the start
 // of a timed workload, at every window boundary before its deadline (on a
 // thread of its own) and at its end, for the figures of each window
