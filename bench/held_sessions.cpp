@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -103,11 +104,20 @@ int run_held(const bench_context& b, const std::vector<std::string>& chosen) {
     if (o.pid) before = process_memory(o.pid);
 
     std::vector<std::optional<control_connection>> sessions(count);
+    std::atomic<std::size_t> logged_in{0};
     const auto start = clock_type::now();
-    for_each_held(count, [&](std::size_t i) {
-        sessions[i].emplace(b.server, o.timeout);
-        sessions[i]->log_in(o.user, o.password);
-    });
+    try {
+        for_each_held(count, [&](std::size_t i) {
+            sessions[i].emplace(b.server, o.timeout);
+            sessions[i]->log_in(o.user, o.password);
+            logged_in.fetch_add(1, std::memory_order_relaxed);
+        });
+    } catch (const bench_error& e) {
+        char elapsed[32];
+        std::snprintf(elapsed, sizeof elapsed, "%.1f", seconds_since(start));
+        throw bench_error(std::string(e.what()) + " (" + std::to_string(logged_in.load()) +
+                          " held sessions were logged in, after " + elapsed + " s)");
+    }
     print_figure("held_sessions_login_s", seconds_since(start), "s", 2);
 
     // Every session answers a NOOP before the reading, as in idle_rss, so that
@@ -120,6 +130,15 @@ int run_held(const bench_context& b, const std::vector<std::string>& chosen) {
         };
         print_figure("held_sessions_pss_per_session", per_session(before->pss_kib, after.pss_kib), "KiB/session", 1);
         print_figure("held_sessions_rss_per_session", per_session(before->rss_kib, after.rss_kib), "KiB/session", 1);
+
+        // The server's CPU while the held sessions only wait (cores busy):
+        // what holding them costs with nothing to do. Over the shorter of
+        // --duration and 2 s; /proc counts in ticks of 10 ms.
+        const double cpu_before = process_cpu_seconds(o.pid);
+        const auto idle_start = clock_type::now();
+        std::this_thread::sleep_until(seconds_after(idle_start, std::min(o.duration, 2.0)));
+        const double idle_cpu = (process_cpu_seconds(o.pid) - cpu_before) / seconds_since(idle_start);
+        print_figure("held_sessions_idle_cpu", idle_cpu, "cores", 2);
     }
 
     int failures = 0;

@@ -18,7 +18,7 @@ void raise_descriptor_limit(const options& o);
 
 // Logs in o.held sessions from a few threads and prints the seconds that took
 // (held_sessions_login_s) and, with a PID, the server's PSS and RSS per held
-// session; runs the chosen workloads with "held_" before each figure's name;
+// session and its CPU while they idle; runs the chosen workloads with "held_" before each figure's name;
 // then checks that a sample of the held sessions still answers NOOP. With
 // o.stop_server it ends by sending the server SIGTERM while the sessions are
 // still open and prints the seconds until the server exited (held_stop_s);
