@@ -71,7 +71,8 @@ bool process_ended(long pid) {
         stat = read_text_file("/proc/" + std::to_string(pid) + "/stat");
     } catch (const bench_error&) {
     }
-    // A process that vanishes between the open and the read leaves nothing to read.
+    // Nothing read: the entry is gone, or the process vanished between the
+    // open and the read; kill tells that from a failure of /proc itself.
     if (stat.empty()) {
         if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return true;
         throw bench_error("cannot read the state of process " + std::to_string(pid));
