@@ -1,8 +1,9 @@
 // The pure pieces of the benchmark client: reading FTP replies and the PASV
 // address, size arguments, the /proc figures of a process, the statistics
-// printed, the figures of each window of a timed workload and the verdict of
-// a soak. No system calls here, so each piece is tested on its own
-// (bench/bench_text_test.cpp). Standard library only, like the client itself.
+// printed, the figures of each window of a timed workload, the shares and
+// samples of held sessions and the verdict of a soak. No system calls here,
+// so each piece is tested on its own (bench/bench_text_test.cpp). Standard
+// library only, like the client itself.
 #pragma once
 
 #include <algorithm>
@@ -169,6 +170,19 @@ inline std::uint64_t parse_stat_cpu_ticks(std::string_view stat) {
     return ticks;
 }
 
+// The state letter of a /proc/PID/stat text (field 3: R, S, D, Z for a process
+// that has exited and waits for its parent, ...), read after the last ')'
+// like the CPU ticks. Throws bench_error when there is no such field.
+inline char parse_stat_state(std::string_view stat) {
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string_view::npos || close + 2 >= stat.size() || stat[close + 1] != ' ')
+        throw bench_error("unreadable /proc stat");
+    const char state = stat[close + 2];
+    const bool letter = (state >= 'A' && state <= 'Z') || (state >= 'a' && state <= 'z');
+    if (!letter || (close + 3 < stat.size() && stat[close + 3] != ' ')) throw bench_error("unreadable /proc stat");
+    return state;
+}
+
 // The number of a "Key:   1234 kB" line of /proc/PID/status or smaps_rollup
 // (in KiB), or of a "Key:\t12" line (a count, such as Threads); nothing when
 // no line has that key.
@@ -266,6 +280,35 @@ inline std::vector<window_figure> window_figures(const std::vector<window_readin
         figures.push_back(figure);
     }
     return figures;
+}
+
+// --- Held sessions -----------------------------------------------------------------
+
+// The indexes from begin up to (not including) end.
+struct index_range {
+    std::size_t begin = 0, end = 0;
+};
+
+// Part `part` (from 0) of `count` indexes cut into `parts` stretches one after
+// the other whose sizes differ by one at most, the larger ones first: together
+// the parts hold every index once. Throws bench_error when `part` is not
+// below `parts`.
+inline index_range part_of(std::size_t count, std::size_t parts, std::size_t part) {
+    if (part >= parts) throw bench_error("no part " + std::to_string(part) + " of " + std::to_string(parts));
+    const std::size_t base = count / parts, larger = count % parts;
+    const std::size_t begin = part * base + std::min(part, larger);
+    return {begin, begin + base + (part < larger ? 1 : 0)};
+}
+
+// The indexes of `count` items that a check samples: every `step`th one from
+// the first, and the last one. Empty for no items. Throws bench_error for a
+// step of 0.
+inline std::vector<std::size_t> sampled_indexes(std::size_t count, std::size_t step) {
+    if (step == 0) throw bench_error("a step of 0");
+    std::vector<std::size_t> indexes;
+    for (std::size_t i = 0; i < count; i += step) indexes.push_back(i);
+    if (count > 0 && indexes.back() != count - 1) indexes.push_back(count - 1);
+    return indexes;
 }
 
 // --- Soak ------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // The benchmark client's pure pieces: replies, PASV addresses, sizes, /proc
-// texts, the statistics it prints, the windows of a timed workload and the
-// verdict of a soak. Built and run by scripts/bench.
+// texts, the statistics it prints, the windows of a timed workload, the
+// shares and samples of held sessions and the verdict of a soak. Built and
+// run by scripts/bench.
 #include "bench_text.h"
 
 #include <gtest/gtest.h>
@@ -105,6 +106,24 @@ TEST(parse_stat_cpu_ticks, user_plus_system_after_the_command_name) {
     EXPECT_THROW(parse_stat_cpu_ticks("4242 (tarvex) S 1 2 3"), bench_error);
 }
 
+TEST(parse_stat_state, the_letter_after_the_command_name) {
+    struct row {
+        const char* stat;
+        char state;
+    };
+    const row rows[] = {
+        {"4242 (tarvex) S 1 2 3", 'S'},
+        {"4242 (tarvex) Z 1 0 0", 'Z'},
+        {"4242 (tarvex) t", 't'},
+        // Blanks, parentheses and a fake state inside the command name.
+        {"4242 (a) R (b)) X 1 2", 'X'},
+    };
+    for (const row& r : rows) EXPECT_EQ(parse_stat_state(r.stat), r.state) << r.stat;
+    for (const char* stat : {"", "4242 tarvex S 1", "4242 (tarvex)", "4242 (tarvex) ", "4242 (tarvex)S 1",
+                             "4242 (tarvex) 1 2", "4242 (tarvex) SS 1"})
+        EXPECT_THROW(parse_stat_state(stat), bench_error) << stat;
+}
+
 TEST(parse_status_number, status_and_smaps_rollup_lines) {
     const std::string status = "Name:\ttarvex\nVmPeak:\t  300000 kB\nVmRSS:\t    5120 kB\nRssAnon:\t 1000 kB\n"
                                "Threads:\t67\nSigQ:\t0/31\n";
@@ -187,6 +206,50 @@ TEST(window_figures, rate_and_server_cpu_of_each_window) {
     EXPECT_THROW(window_figures({{0, 0, 0}, {0, 5, 0}}), bench_error);     // no time between
     EXPECT_THROW(window_figures({{0, 0, 0}, {-1, 5, 0}}), bench_error);    // back in time
     EXPECT_THROW(window_figures({{0, 9, 0}, {1, 5, 0}}), bench_error);     // count going back
+}
+
+TEST(part_of, stretches_that_cover_every_index_once) {
+    struct row {
+        std::size_t count, parts;
+        std::vector<std::size_t> sizes;  // of each part, in order
+    };
+    const row rows[] = {
+        {10'000, 16, std::vector<std::size_t>(16, 625)},
+        {200, 16, {13, 13, 13, 13, 13, 13, 13, 13, 12, 12, 12, 12, 12, 12, 12, 12}},
+        {5, 16, {1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {7, 1, {7}},
+        {0, 3, {0, 0, 0}},
+    };
+    for (const row& r : rows) {
+        std::size_t next = 0;
+        for (std::size_t part = 0; part < r.parts; ++part) {
+            const index_range range = part_of(r.count, r.parts, part);
+            EXPECT_EQ(range.begin, next) << r.count << " / " << r.parts << " part " << part;
+            EXPECT_EQ(range.end - range.begin, r.sizes[part]) << r.count << " / " << r.parts << " part " << part;
+            next = range.end;
+        }
+        EXPECT_EQ(next, r.count) << r.count << " / " << r.parts;
+    }
+    EXPECT_THROW(part_of(10, 4, 4), bench_error);
+    EXPECT_THROW(part_of(10, 0, 0), bench_error);
+}
+
+TEST(sampled_indexes, every_step_and_the_last) {
+    struct row {
+        std::size_t count, step;
+        std::vector<std::size_t> indexes;
+    };
+    const row rows[] = {
+        {1'000, 100, {0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 999}},
+        {250, 100, {0, 100, 200, 249}},
+        {201, 100, {0, 100, 200}},
+        {100, 100, {0, 99}},
+        {1, 100, {0}},
+        {0, 100, {}},
+        {3, 1, {0, 1, 2}},
+    };
+    for (const row& r : rows) EXPECT_EQ(sampled_indexes(r.count, r.step), r.indexes) << r.count << " / " << r.step;
+    EXPECT_THROW(sampled_indexes(10, 0), bench_error);
 }
 
 TEST(growth_verdict, last_reading_against_the_first) {
