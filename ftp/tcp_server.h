@@ -49,9 +49,10 @@ protected:
     // when it did; the base ends none.
     virtual bool make_room() { return false; }
 
-    // An ended session lets go of its worker at its next wait, within one wait
-    // slice (socket_handle::abort_slice_seconds); this leaves ample margin for
-    // a loaded machine while other connections wait in the listen backlog.
+    // An ended session lets go of its worker as soon as its wait sees the abort
+    // event (at once on POSIX, within socket_handle::abort_slice_seconds on
+    // Windows); this leaves ample margin for a loaded machine while other
+    // connections wait in the listen backlog.
     static constexpr double room_wait_seconds = 1.0;
 
 private:

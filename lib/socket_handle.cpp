@@ -162,15 +162,19 @@ int socket_handle::try_wait(bool want_read, bool want_write, double seconds) {
 
 // Time is counted by adding up the slices waited, not read from a clock, so a
 // wait never ends early because the thread was slow to be scheduled. With an
-// abort event installed even a zero limit waits one slice.
+// abort event installed even a zero limit waits one slice. Where the system
+// watches the abort event beside the socket, an abortable wait is one slice up
+// to its limit, so that an idle session costs no wake-ups; elsewhere it wakes
+// every abort_slice_seconds to look at the event.
 int socket_handle::wait_ready(bool want_read, bool want_write, bool connecting, double seconds) {
     if (!is_open()) throw network_error();
-    const bool abortable = current_abort_event() != nullptr;
+    const event_object* abort = current_abort_event();
+    bool watch_abort = abort != nullptr && waits_watch_abort_event();
     double elapsed = 0;
     for (;;) {
         double slice;
-        if (abortable) {
-            check_abort();
+        if (abort) check_abort();
+        if (abort && (!watch_abort || seconds == 0)) {
             slice = abort_slice_seconds;
         } else if (seconds < 0) {
             slice = longest_slice_seconds;
@@ -178,7 +182,15 @@ int socket_handle::wait_ready(bool want_read, bool want_write, bool connecting, 
             slice = std::min(seconds - elapsed, longest_slice_seconds);
         }
 
-        const int result = wait_slice(socket_, want_read, want_write, connecting, to_microseconds(slice));
+        const int result = wait_slice(socket_, want_read, want_write, connecting, watch_abort ? abort : nullptr,
+                                      to_microseconds(slice));
+        if (result == slice_aborted) {
+            check_abort();
+            // Signalled without being set (a signal handler sets the system
+            // object alone): the rest of this wait looks at it in slices.
+            watch_abort = false;
+            continue;
+        }
         if (result != 0) {
             if (result & slice_error) throw network_error();
             const int flags = result & ((want_read ? readable : 0) | (want_write ? writable : 0));

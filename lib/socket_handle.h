@@ -16,6 +16,8 @@
 
 namespace ZT {
 
+class event_object;
+
 // How TCP keep-alive finds a peer that has gone without closing (switched off,
 // asleep, forgotten by a NAT box): after `idle_seconds` without a byte either
 // way it sends a probe, repeats an unanswered one every `interval_seconds`, and
@@ -37,8 +39,10 @@ public:
     static constexpr int readable = 1;
     static constexpr int writable = 2;
 
-    // With an abort event installed, waits are cut into slices of this length and
-    // the abort event is checked before each one.
+    // With an abort event installed, waits on a system that cannot watch it
+    // beside the socket (waits_watch_abort_event) are cut into slices of this
+    // length and the abort event is checked before each one; so is every wait
+    // with a zero limit.
     static constexpr double abort_slice_seconds = 0.05;
 
     socket_handle() = default;
@@ -131,15 +135,21 @@ private:
     // Result bits of one system wait, besides readable and writable.
     static constexpr int slice_error = 4;  // error or exception condition
     static constexpr int slice_ready = 8;  // the system reported the socket ready
+    static constexpr int slice_aborted = 16;  // the abort event's system object was signalled, the socket not ready
 
     // try_wait, also watching for a failed background connect when `connecting`.
     int wait_ready(bool want_read, bool want_write, bool connecting, double seconds);
     // One system wait (select, poll) of at most `microseconds`. Returns 0 when the
     // time passed with nothing ready, else slice_ready plus the condition bits.
     // An error condition is watched for while `connecting` at least. A failing
-    // system call throws network_error.
+    // system call throws network_error. `abort`, when given, is watched too
+    // (only where waits_watch_abort_event).
     static int wait_slice(socket_t socket, bool want_read, bool want_write, bool connecting,
-                          std::uint64_t microseconds);
+                          const event_object* abort, std::uint64_t microseconds);
+    // Whether wait_slice can watch an abort event beside the socket (POSIX: both
+    // in one poll). Where it cannot, an abortable wait wakes every
+    // abort_slice_seconds to look at the event.
+    static bool waits_watch_abort_event();
 
     socket_t socket_ = invalid_socket;
     bool listening_ = false;  // listen succeeded

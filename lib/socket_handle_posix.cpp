@@ -1,6 +1,7 @@
 #include "lib/socket_handle.h"
 
 #include "lib/errors.h"
+#include "lib/event.h"
 
 #include <cerrno>
 #include <ctime>
@@ -12,11 +13,16 @@ namespace ZT {
 // POLLERR/POLLNVAL whether or not a connect goes on; urgent data would be
 // POLLPRI, which is not asked for. POLLHUP counts as readable, so that a reader
 // sees the end of data through recv; a hang-up while only writing is an error.
+bool socket_handle::waits_watch_abort_event() { return true; }
+
 int socket_handle::wait_slice(socket_t socket, bool want_read, bool want_write, bool /*connecting*/,
-                              std::uint64_t microseconds) {
-    pollfd entry{};
-    entry.fd = socket;
-    entry.events = static_cast<short>((want_read ? POLLIN : 0) | (want_write ? POLLOUT : 0));
+                              const event_object* abort, std::uint64_t microseconds) {
+    // The socket, and the abort event's eventfd beside it when given.
+    pollfd entries[2]{};
+    entries[0].fd = socket;
+    entries[0].events = static_cast<short>((want_read ? POLLIN : 0) | (want_write ? POLLOUT : 0));
+    entries[1].fd = abort ? static_cast<int>(abort->handle()) : -1;
+    entries[1].events = POLLIN;
 
     timespec limit{};
     limit.tv_sec = static_cast<time_t>(microseconds / 1000000);
@@ -24,17 +30,20 @@ int socket_handle::wait_slice(socket_t socket, bool want_read, bool want_write, 
 
     int count;
     do {
-        entry.revents = 0;
-        count = ::ppoll(&entry, 1, &limit, nullptr);
+        entries[0].revents = 0;
+        entries[1].revents = 0;
+        count = ::ppoll(entries, abort ? 2 : 1, &limit, nullptr);
     } while (count < 0 && errno == EINTR);
     if (count < 0) throw network_error();
-    if (count == 0 || entry.revents == 0) return 0;
+    const short events = entries[0].revents;
+    if (count == 0) return 0;
+    if (events == 0) return entries[1].revents != 0 ? slice_aborted : 0;
 
     int result = slice_ready;
-    if (entry.revents & (POLLERR | POLLNVAL)) result |= slice_error;
-    if (want_read && (entry.revents & (POLLIN | POLLHUP))) result |= readable;
-    if (want_write && (entry.revents & POLLOUT)) result |= writable;
-    if ((entry.revents & POLLHUP) && !want_read) result |= slice_error;
+    if (events & (POLLERR | POLLNVAL)) result |= slice_error;
+    if (want_read && (events & (POLLIN | POLLHUP))) result |= readable;
+    if (want_write && (events & POLLOUT)) result |= writable;
+    if ((events & POLLHUP) && !want_read) result |= slice_error;
     return result;
 }
 

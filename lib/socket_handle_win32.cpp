@@ -15,13 +15,17 @@ constexpr unsigned long windows_keep_alive_probes = 10;
 
 }  // namespace
 
+// select takes sockets only: an abortable wait wakes in short slices to look at
+// its abort event.
+bool socket_handle::waits_watch_abort_event() { return false; }
+
 // select with the sets asked for; empty sets are passed as null. The exception
 // set holds the socket only while a background connect goes on, where it
 // reports the connect's failure: at any other time it also reports urgent
 // (out-of-band) data, which some clients send on the control connection before
 // ABOR and which is no error of the connection.
 int socket_handle::wait_slice(socket_t socket, bool want_read, bool want_write, bool connecting,
-                              std::uint64_t microseconds) {
+                              const event_object*, std::uint64_t microseconds) {
     fd_set read_set, write_set, exception_set;
     FD_ZERO(&read_set);
     FD_ZERO(&write_set);
