@@ -32,8 +32,9 @@ public:
     // that size, into a buffer of the stream and are served from it; bytes left
     // there are the next read's, so nothing is lost between readers of the
     // stream. Every other read goes to the socket directly once that buffer is
-    // empty.
-    static constexpr std::size_t read_ahead_size = 4096;
+    // empty. Each control connection keeps this buffer while it lasts, so it is
+    // small: a kilobyte holds a few dozen commands that a client sends ahead.
+    static constexpr std::size_t read_ahead_size = 1024;
 
     // Waits and reads until `count` bytes are in or the peer ends the data.
     std::size_t read(void* buffer, std::size_t count) override;
