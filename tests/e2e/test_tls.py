@@ -227,5 +227,20 @@ class unusable_certificates(unittest.TestCase):
             shutil.rmtree(scratch, ignore_errors=True)
 
 
+@unittest.skipUnless(harness.UNDER_WINE, "the Windows build only")
+class windows_build(unittest.TestCase):
+    def test_a_configured_certificate_stops_the_start(self):
+        with tempfile.TemporaryDirectory(prefix="tarvex-tls-") as scratch:
+            config = os.path.join(scratch, "Config.ini")
+            with open(config, "w", encoding="utf-8") as f:
+                f.write(harness.config_text({"listen-address": "127.0.0.1", "listen-port": "0",
+                                             "tls-certificate": "server.p12"}))
+            code, out, err = harness.run_program(["-config", harness.native_path(config)])
+            self.assertEqual(harness.exit_status(code), 255)
+            self.assertEqual(err, ["Critical error: Encrypted connections (TLS) are not available in this build "
+                                   "yet: server.p12"])
+            self.assertFalse([line for line in out if line.startswith("ftp://")], out)
+
+
 if __name__ == "__main__":
     unittest.main()
