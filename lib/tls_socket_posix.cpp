@@ -183,6 +183,10 @@ tls_socket::tls_socket(const tls_credentials& credentials, tcp_socket& transport
     BIO_set_data(bio, &state_->link);
     SSL_set_bio(state_->ssl, bio, bio);
     if (!issue_tickets) SSL_set_num_tickets(state_->ssl, 0);
+    // An end of data without close_notify reads as an end here and is judged by
+    // the record framing in read_available, not made a fatal error that would
+    // keep our own close from going out.
+    SSL_set_options(state_->ssl, SSL_OP_IGNORE_UNEXPECTED_EOF);
     const int result = SSL_accept(state_->ssl);
     if (result != 1) {
         // No close to send on a connection that never carried TLS.
@@ -204,15 +208,11 @@ std::size_t tls_socket::read_available(void* buffer, std::size_t count) {
     const int size = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
     const int result = SSL_read(state_->ssl, buffer, size);
     if (result > 0) return static_cast<std::size_t>(result);
-    const int error = SSL_get_error(state_->ssl, result);
-    if (error == SSL_ERROR_ZERO_RETURN) return 0;  // the peer's close_notify
-    // An end of data without close_notify: a plain close between records, a
-    // truncation inside one.
-    if (!state_->link.failure && state_->link.ended && state_->link.records.between_records()) {
-        ERR_clear_error();
-        return 0;
-    }
-    state_->fail(result);
+    if (SSL_get_error(state_->ssl, result) != SSL_ERROR_ZERO_RETURN || state_->link.failure) state_->fail(result);
+    // The peer's close_notify, or an end of data without it: a plain close
+    // between records, a truncation inside one.
+    if (state_->link.ended && !state_->link.records.between_records()) throw network_error();
+    return 0;
 }
 
 std::size_t tls_socket::read(void* buffer, std::size_t count) {
@@ -268,8 +268,10 @@ void tls_socket::finish() {
     state_->close_sent = true;
     ERR_clear_error();
     // 0 means sent, the peer's close not seen yet; waiting for it is not needed.
+    // A peer that has ended its data may have gone: then nobody misses the close.
     const int result = SSL_shutdown(state_->ssl);
-    if (result < 0) state_->fail(result);
+    if (result < 0 && !state_->link.ended) state_->fail(result);
+    ERR_clear_error();
 }
 
 void tls_socket::close() {

@@ -182,6 +182,34 @@ class replies(tls_case):
         with self.server.log_in() as again:
             self.assertEqual(again.command("NOOP"), "200 NOOP command successful")
 
+    def test_an_upload_cut_inside_a_record_never_completes(self):
+        # (bytes of the last record left unsent, whether the upload completes):
+        # a close between records ends the upload as a close_notify does.
+        for cut, completes in ((0, True), (7, False)):
+            with self.subTest(cut=cut), self.secured() as c:
+                for line in ("USER demo", "PASS secret", "PROT P"):
+                    c.command(line)
+                port = harness.enter_passive(c)
+                self.assertTrue(c.command("STOR cut-%d.bin" % cut).startswith("150 "))
+                incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+                tls = client_context().wrap_bio(incoming, outgoing)
+                with harness.open_data(port) as data:
+                    while True:
+                        try:
+                            tls.do_handshake()
+                            break
+                        except ssl.SSLWantReadError:
+                            data.sendall(outgoing.read())
+                            incoming.write(data.recv(65536))
+                    data.sendall(outgoing.read())
+                    tls.write(b"z" * 50000)
+                    records = outgoing.read()
+                    data.sendall(records[:len(records) - cut])
+                    data.shutdown(socket.SHUT_WR)
+                    harness.finish_data(data)
+                final = c.reply_or_end()
+                self.assertEqual(final == "226 Transfer complete", completes, repr(final))
+
 
 class required(tls_case):
     extra_config = {"tls-required": "yes"}
