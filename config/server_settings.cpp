@@ -98,6 +98,9 @@ void server_settings::apply(const ini_file& ini) {
         if (const auto value = config->find("pasv-address")) pasv_address = *value;
         if (const auto value = config->find("pasv-ports")) parse_pasv_ports(*value, pasv_ports, pasv_port_ranges);
         if (const auto value = config->find("allow-local-codepage")) parse_bool(*value, allow_local_codepage);
+        if (const auto value = config->find("tls-certificate")) tls_certificate = *value;
+        if (const auto value = config->find("tls-password")) tls_password = *value;
+        if (const auto value = config->find("tls-required")) parse_bool(*value, tls_required);
     }
 
     for (const ini_section* section : ini.sections_named("user")) {

@@ -48,6 +48,12 @@ public:
     std::set<std::uint32_t> pasv_ports;
     std::map<std::uint32_t, std::uint32_t> pasv_port_ranges;
     bool allow_local_codepage = false;
+    // Encrypted connections: the PKCS#12 file of the certificate (empty: none
+    // are offered), its password, and whether logins and transfers must be
+    // encrypted.
+    std::string tls_certificate;
+    std::string tls_password;
+    bool tls_required = false;
     int argc = 0;
     const char* const* argv = nullptr;
 

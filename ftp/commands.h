@@ -26,6 +26,11 @@ bool handle_size(ftp_session& session, const std::string& argument);
 bool handle_mdtm(ftp_session& session, const std::string& argument);
 bool handle_noop(ftp_session& session, const std::string& argument);
 bool handle_rest(ftp_session& session, const std::string& argument);
+// AUTH, PBSZ and PROT after login; unknown (false) where the connection has no
+// use for them.
+bool handle_auth(ftp_session& session, const std::string& argument);
+bool handle_pbsz(ftp_session& session, const std::string& argument);
+bool handle_prot(ftp_session& session, const std::string& argument);
 
 // Changes to the file tree without a data connection.
 bool handle_rnfr(ftp_session& session, const std::string& argument);

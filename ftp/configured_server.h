@@ -10,12 +10,17 @@
 
 #include "config/server_settings.h"
 #include "ftp/ftp_server.h"
+#include "lib/tls_socket.h"
+
+#include <memory>
 
 namespace ZT {
 
 class configured_server : public ftp_server {
 public:
-    // Resolves the listening address, binds, listens and starts accepting.
+    // Loads the certificate when one is configured (a file that cannot be used
+    // throws, naming it), resolves the listening address, binds, listens and
+    // starts accepting.
     // `settings` must outlive the server.
     explicit configured_server(const server_settings& settings);
     ~configured_server();
@@ -49,6 +54,7 @@ public:
 
 private:
     const server_settings* settings_;
+    std::unique_ptr<tls_credentials> credentials_;  // when a certificate is configured
 };
 
 // The address that the settings ask the server to listen on.

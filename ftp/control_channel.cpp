@@ -19,7 +19,7 @@ std::string control_channel::read_line() {
     std::string line;
     for (;;) {
         char byte;
-        if (input_.read(&byte, 1) != 1) throw invalid_input();  // ended before the line feed
+        if (input_->read(&byte, 1) != 1) throw invalid_input();  // ended before the line feed
         if (byte == '\n') return line;
         if (byte == '\r') continue;
         if (line.size() >= max_command_line) throw invalid_input();
@@ -57,7 +57,7 @@ void control_channel::send_reply(std::string_view text) {
         }
     }
     line += "\r\n";
-    output_.write(line.data(), line.size());
+    output_->write(line.data(), line.size());
 }
 
 }  // namespace ZT

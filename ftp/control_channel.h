@@ -30,9 +30,18 @@ command_line split_command(const std::string& line);
 
 class control_channel {
 public:
-    control_channel(readable_stream& input, writable_stream& output) : input_(input), output_(output) {}
+    control_channel(readable_stream& input, writable_stream& output) : input_(&input), output_(&output) {}
     // Over an accepted connection, whose addresses the data connections need.
-    explicit control_channel(tcp_socket& connection) : input_(connection), output_(connection), socket_(&connection) {}
+    explicit control_channel(tcp_socket& connection)
+        : input_(&connection), output_(&connection), socket_(&connection) {}
+
+    // Reads and writes through these streams from now on (an encrypted stream
+    // over the same connection, which must outlive the channel); the addresses
+    // stay those of the connection.
+    void use_streams(readable_stream& input, writable_stream& output) {
+        input_ = &input;
+        output_ = &output;
+    }
 
     // The address that the client reached, and the client's own address, asked
     // of the system once. Only a channel over a connection has them (bug_check
@@ -52,8 +61,8 @@ public:
     void send_reply(std::string_view text);
 
 private:
-    readable_stream& input_;
-    writable_stream& output_;
+    readable_stream* input_;
+    writable_stream* output_;
     tcp_socket* socket_ = nullptr;
     network_address local_address_;
     network_address peer_address_;

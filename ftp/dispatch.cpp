@@ -52,6 +52,9 @@ constexpr command_entry command_table[] = {
     {"MDTM", argument_rule::optional, handle_mdtm},
     {"NOOP", argument_rule::ignored, handle_noop},
     {"REST", argument_rule::required, handle_rest},
+    {"AUTH", argument_rule::ignored, handle_auth},
+    {"PBSZ", argument_rule::ignored, handle_pbsz},
+    {"PROT", argument_rule::ignored, handle_prot},
 };
 
 bool argument_fits(argument_rule rule, const std::string& argument) {

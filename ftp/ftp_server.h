@@ -10,6 +10,7 @@
 #include "ftp/login_dialogues.h"
 #include "ftp/login_failures.h"
 #include "ftp/tcp_server.h"
+#include "lib/tls_socket.h"
 
 #include <atomic>
 #include <cstdint>
@@ -41,6 +42,11 @@ public:
     login_failures& failed_logins() { return failed_logins_; }
     // The login dialogues that run now; a full pool ends one to make room.
     login_dialogues& running_logins() { return running_logins_; }
+
+    // The credentials of encrypted connections; nullptr when none are offered.
+    const tls_credentials* tls() const { return tls_; }
+    // Whether logins and transfers must be encrypted.
+    bool tls_required() const { return tls_required_; }
 
     void run_session(tcp_socket& connection) override;
     // Ends a stalled login dialogue (login_dialogues::end_one) for a connection
@@ -105,6 +111,9 @@ protected:
 
     // Set once by a derived server's constructor, before it starts listening.
     bool allow_local_codepage = false;
+    // Set with it: what tls() and tls_required() answer.
+    const tls_credentials* tls_ = nullptr;
+    bool tls_required_ = false;
 
 private:
     passive_port_claims passive_ports_in_use_;

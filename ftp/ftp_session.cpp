@@ -10,8 +10,10 @@
 
 namespace ZT {
 
-ftp_session::ftp_session(ftp_server& server_, control_channel& channel_, std::string user_)
+ftp_session::ftp_session(ftp_server& server_, control_channel& channel_, connection_security& security_,
+                         std::string user_)
     : channel(channel_),
+      security(security_),
       user(std::move(user_)),
       server(server_),
       session_number(server_.next_session_number()),

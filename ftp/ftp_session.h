@@ -14,6 +14,7 @@
 
 #include "data/listing_format.h"
 #include "data/passive_port_claims.h"
+#include "ftp/connection_security.h"
 #include "ftp/control_channel.h"
 #include "ftp/data_connection.h"
 #include "ftp/ftp_server.h"
@@ -34,7 +35,7 @@ struct rename_source {
 
 class ftp_session {
 public:
-    ftp_session(ftp_server& server, control_channel& channel, std::string user);
+    ftp_session(ftp_server& server, control_channel& channel, connection_security& security, std::string user);
     ftp_session(const ftp_session&) = delete;
     ftp_session& operator=(const ftp_session&) = delete;
 
@@ -77,6 +78,7 @@ private:
 
 public:
     control_channel& channel;
+    connection_security& security;           // AUTH, PBSZ, PROT
     const std::string user;
     bool utf8 = false;                       // OPTS UTF8
     std::string current_directory = "/";    // CWD, CDUP

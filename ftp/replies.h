@@ -62,6 +62,8 @@ inline constexpr std::string_view system_type = "215 UNIX Type: L8";
 inline constexpr std::string_view feature_lines[] = {
     "211-Features", " UTF8", " SIZE", " MLST Type*;Size*;Modify*;", " MDTM", " REST", "211 End",
 };
+// Added before the last FEAT line when the server offers encrypted connections.
+inline constexpr std::string_view tls_feature_lines[] = {" AUTH TLS", " PBSZ", " PROT"};
 inline constexpr std::string_view utf8_on = "200 UTF8 set to on";
 inline constexpr std::string_view utf8_off = "200 UTF8 set to off";
 inline constexpr std::string_view mlst_options_set = "200 MLST options set";
@@ -111,5 +113,19 @@ inline std::string opening_data_connection(bool ascii, std::string_view name) {
 }
 inline constexpr std::string_view transfer_complete = "226 Transfer complete";
 inline constexpr std::string_view port_accepted = "200 PORT command successful";
+
+// ---- Encrypted connections ----
+
+inline constexpr std::string_view auth_starting = "234 AUTH command ok; starting TLS connection.";
+inline constexpr std::string_view auth_already_done = "503 Already using TLS";
+inline constexpr std::string_view auth_after_login = "503 AUTH must come before login";
+inline constexpr std::string_view auth_unknown_mechanism = "504 Unknown AUTH mechanism";
+inline constexpr std::string_view pbsz_accepted = "200 PBSZ=0";
+inline constexpr std::string_view prot_private = "200 Protection level set to Private";
+inline constexpr std::string_view prot_clear = "200 Protection level set to Clear";
+inline constexpr std::string_view prot_safe_refused = "536 Protection level not supported by TLS";
+inline constexpr std::string_view prot_level_unknown = "504 Unknown protection level";
+inline constexpr std::string_view login_needs_tls = "530 Encryption required: use AUTH TLS before logging in";
+inline constexpr std::string_view transfer_needs_tls = "521 Data connections must be encrypted: use PROT P";
 
 }  // namespace ZT::reply

@@ -1,5 +1,6 @@
 // One control connection from greeting to close: the greeting, the login
 // dialogue under its deadline, and the command loop of the logged-in session.
+#include "ftp/connection_security.h"
 #include "ftp/ftp_server.h"
 #include "ftp/ftp_session.h"
 #include "ftp/replies.h"
@@ -31,6 +32,7 @@ struct login_state {
 struct login_context {
     ftp_server& server;
     control_channel& channel;
+    connection_security& security;
     std::uint32_t address;  // the client's IPv4 address
     std::uint64_t deadline;  // tick_count_ms() at which the deadline passes
 };
@@ -77,7 +79,9 @@ void login_dialogue(const login_context& context, login_state& state) {
             state.start_over = true;
             return;
         }
-        if (command.verb == "USER") {
+        if ((command.verb == "USER" || command.verb == "PASS") && context.security.refuses_login()) {
+            context.channel.send_reply(reply::login_needs_tls);
+        } else if (command.verb == "USER") {
             state.user = command.argument;
             if (context.server.password_required(state.user)) {
                 context.channel.send_reply(reply::password_required(state.user));
@@ -94,7 +98,7 @@ void login_dialogue(const login_context& context, login_state& state) {
                 return;
             }
             refuse_login(context, 0.0);
-        } else {
+        } else if (!answer_security_command(context.security, context.channel, command, false)) {
             context.channel.send_reply(reply::not_logged_in);
         }
     }
@@ -114,12 +118,16 @@ void ftp_server::run_session(tcp_socket& connection) {
     connection.handle().set_keep_alive();  // a client gone without closing fails a read within minutes
     const std::uint32_t address = connection.handle().peer_address().ipv4();
     control_channel channel(connection);
+    connection_security security;
+    security.connection = &connection;
+    security.credentials = tls();
+    security.required = tls_required();
     for (;;) {
         // One deadline covers everything before login: the greeting (a client
         // that does not read its replies cannot hold the worker in a blocked
         // write) and every REIN before login (which cannot buy more time).
         login_state state;
-        const login_context context{*this, channel, address, tick_count_ms() + login_deadline_ms};
+        const login_context context{*this, channel, security, address, tick_count_ms() + login_deadline_ms};
         const bool in_time = run_with_deadline([&] {
             // Listed while it runs, so that a full server may end it (through the
             // deadline's own event) for a newcomer, as the deadline would.
@@ -134,7 +142,7 @@ void ftp_server::run_session(tcp_socket& connection) {
         if (state.quit) return;
 
         channel.send_reply(reply::logged_in(state.user));
-        ftp_session session(*this, channel, state.user);
+        ftp_session session(*this, channel, security, state.user);
         while (session.serve_command()) {
         }
         if (!session.rein_was_requested()) return;

@@ -8,6 +8,8 @@
 
 #include "lib/text.h"
 
+#include <iterator>
+
 namespace ZT {
 
 namespace {
@@ -38,7 +40,12 @@ bool handle_syst(ftp_session& session, const std::string&) {
 }
 
 bool handle_feat(ftp_session& session, const std::string&) {
-    for (const std::string_view line : reply::feature_lines) session.reply(line);
+    const std::size_t last = std::size(reply::feature_lines) - 1;
+    for (std::size_t i = 0; i < last; ++i) session.reply(reply::feature_lines[i]);
+    if (session.security.offered()) {
+        for (const std::string_view line : reply::tls_feature_lines) session.reply(line);
+    }
+    session.reply(reply::feature_lines[last]);
     return true;
 }
 
@@ -143,6 +150,18 @@ bool handle_rest(ftp_session& session, const std::string& argument) {
     session.rest_offset = offset;
     session.reply(reply::restarting_at(offset));
     return true;
+}
+
+bool handle_auth(ftp_session& session, const std::string& argument) {
+    return answer_security_command(session.security, session.channel, {"AUTH", argument}, true);
+}
+
+bool handle_pbsz(ftp_session& session, const std::string& argument) {
+    return answer_security_command(session.security, session.channel, {"PBSZ", argument}, true);
+}
+
+bool handle_prot(ftp_session& session, const std::string& argument) {
+    return answer_security_command(session.security, session.channel, {"PROT", argument}, true);
 }
 
 }  // namespace ZT

@@ -5,6 +5,7 @@
 #include "ftp/ftp_session.h"
 #include "ftp/replies.h"
 #include "lib/errors.h"
+#include "lib/tls_socket.h"
 
 namespace ZT {
 
@@ -12,6 +13,19 @@ namespace {
 
 // Shuts both directions down and closes (close does both).
 void close_data_connection(tcp_socket& data) { data.close(); }
+
+// Runs the body on the data connection, through TLS after PROT P. The TLS
+// close goes out before the connection closes: a client reads a transfer
+// without it as cut short.
+void run_body(ftp_session& session, tcp_socket& data, const data_transfer_body& body) {
+    if (!session.security.protect_data) {
+        body(data);
+        return;
+    }
+    tls_socket secured(*session.security.credentials, data, false);
+    body(secured);
+    secured.finish();
+}
 
 }  // namespace
 
@@ -21,6 +35,10 @@ bool data_connection_prepared(const ftp_session& session) {
 
 void transfer_data(ftp_session& session, const std::string& name, const std::optional<std::string>& first_reply,
                    const data_transfer_body& body) {
+    if (session.security.refuses_transfer()) {
+        session.reply(reply::transfer_needs_tls);
+        return;
+    }
     if (!data_connection_prepared(session)) {
         session.reply(reply::data_connection_unavailable);
         return;
@@ -36,7 +54,7 @@ void transfer_data(ftp_session& session, const std::string& name, const std::opt
         session.passive_port.release();
         data.set_timeout(data_wait_seconds);
         try {
-            body(data);
+            run_body(session, data, body);
         } catch (...) {
             // The client sees the end of the data before the reply; a failure
             // that has no reply passes on and ends the session.
@@ -48,7 +66,7 @@ void transfer_data(ftp_session& session, const std::string& name, const std::opt
     } else {
         tcp_socket data;
         connect_data_connection(session.port_text, client_address, data);
-        body(data);
+        run_body(session, data, body);
         close_data_connection(data);
         session.port_text.clear();
     }

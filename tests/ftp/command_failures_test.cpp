@@ -133,7 +133,7 @@ public:
 // One command of a logged-in session against a scripted server.
 struct command_run {
     explicit command_run(const script& answers)
-        : server(answers), channel(input, output), session(server, channel, "user") {}
+        : server(answers), channel(input, output), session(server, channel, security, "user") {}
 
     // Runs the command line; true when it returned, false when an exception
     // left it, which must then be the one the server threw.
@@ -155,6 +155,7 @@ struct command_run {
     no_input input;
     recorded_output output;
     control_channel channel;
+    connection_security security;
     ftp_session session;
 };
 

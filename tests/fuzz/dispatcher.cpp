@@ -193,6 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::memory_input connection_input;
     fuzz::memory_output connection_output;
     control_channel channel(connection_input, connection_output);
+    connection_security security;
     std::unique_ptr<ftp_session> session;
 
     for (std::size_t start = 0; start < input.size();) {
@@ -206,7 +207,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (c != '\r') text += c;
         if (split_command(text).verb == "PASV") continue;
 
-        if (!session) session = std::make_unique<ftp_session>(*h.server, channel, user_name);
+        if (!session) session = std::make_unique<ftp_session>(*h.server, channel, security, user_name);
         connection_input.reset(line);
         connection_output.bytes.clear();
         try {
