@@ -101,6 +101,10 @@ std::string failure_of(Call&& call) {
         return "bug_check";
     } catch (const user_abort&) {
         return "user_abort";
+    } catch (const network_error_timeout&) {
+        return "network_error_timeout";
+    } catch (const network_error&) {
+        return "network_error";
     } catch (const std::exception& e) {
         return std::string("other: ") + e.what();
     }
