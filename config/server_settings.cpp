@@ -1,9 +1,11 @@
 #include "config/server_settings.h"
 
 #include "config/ini_file.h"
+#include "data/passive_mode.h"
 #include "lib/errors.h"
 
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -101,6 +103,7 @@ void server_settings::apply(const ini_file& ini) {
         if (const auto value = config->find("tls-certificate")) tls_certificate = *value;
         if (const auto value = config->find("tls-password")) tls_password = *value;
         if (const auto value = config->find("tls-required")) parse_bool(*value, tls_required);
+        if (const auto value = config->find("proxy-from")) proxy_from = parse_proxy_from(*value);
     }
 
     for (const ini_section* section : ini.sections_named("user")) {
@@ -135,5 +138,23 @@ bool server_settings::check_password(const std::string& name, const std::string&
 bool server_settings::can_write(const std::string& name) const { return find_account(name).can_write; }
 
 std::string server_settings::home_directory(const std::string& name) const { return find_account(name).home; }
+
+std::vector<std::uint32_t> parse_proxy_from(const std::string& value) {
+    std::vector<std::uint32_t> addresses;
+    const auto trimmed = [](std::string_view text) {
+        const std::size_t first = text.find_first_not_of(" \t");
+        if (first == std::string_view::npos) return std::string_view{};
+        return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    };
+    if (trimmed(value).empty()) return addresses;
+    for (std::string_view rest = value;;) {
+        const std::size_t comma = rest.find(',');
+        const std::optional<std::uint32_t> address = parse_ipv4_host(trimmed(rest.substr(0, comma)));
+        if (!address) throw std::runtime_error("Could not parse proxy-from list");
+        addresses.push_back(*address);
+        if (comma == std::string_view::npos) return addresses;
+        rest.remove_prefix(comma + 1);
+    }
+}
 
 }  // namespace ZT

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace ZT {
 
@@ -54,6 +55,9 @@ public:
     std::string tls_certificate;
     std::string tls_password;
     bool tls_required = false;
+    // The balancers whose connections begin with a header naming the real
+    // client (IPv4 addresses in host byte order); empty: none.
+    std::vector<std::uint32_t> proxy_from;
     int argc = 0;
     const char* const* argv = nullptr;
 
@@ -67,5 +71,10 @@ private:
 // PASV ports list" on any error, leaving both containers unchanged.
 void parse_pasv_ports(const std::string& value, std::set<std::uint32_t>& ports,
                       std::map<std::uint32_t, std::uint32_t>& ranges);
+
+// Parses a "proxy-from" value: IPv4 addresses separated by commas, spaces
+// around each allowed, an empty value meaning none. Throws "Could not parse
+// proxy-from list" for anything else.
+std::vector<std::uint32_t> parse_proxy_from(const std::string& value);
 
 }  // namespace ZT

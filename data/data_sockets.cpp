@@ -4,8 +4,10 @@
 #include "lib/ephemeral_ports.h"
 #include "lib/errors.h"
 #include "lib/guid.h"
+#include "lib/proxy_header.h"
 #include "lib/text.h"
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 #include <stdexcept>
@@ -98,6 +100,16 @@ bool comes_from(const network_address& peer, std::uint32_t address) {
     }
 }
 
+// Whether an accepted connection comes from one of the listed balancers.
+bool from_balancer(const network_address& peer, const std::vector<std::uint32_t>& balancers) {
+    if (balancers.empty()) return false;
+    try {
+        return std::find(balancers.begin(), balancers.end(), peer.ipv4()) != balancers.end();
+    } catch (const invalid_input&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 std::optional<network_address> listen_on_passive_port(socket_handle& listener, passive_port_claim& claim,
@@ -132,7 +144,8 @@ std::optional<network_address> listen_on_passive_port(socket_handle& listener, p
     }
 }
 
-tcp_socket accept_data_connection(socket_handle& listener, std::uint32_t client) {
+tcp_socket accept_data_connection(socket_handle& listener, std::uint32_t client,
+                                  const std::vector<std::uint32_t>& balancers) {
     const double limit = listener.timeout();
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
@@ -143,6 +156,20 @@ tcp_socket accept_data_connection(socket_handle& listener, std::uint32_t client)
         const socket_t accepted = listener.accept_pending(&peer);
         if (accepted == invalid_socket) continue;  // it went away before the accept
         tcp_socket data(accepted);
+        if (from_balancer(peer, balancers)) {
+            const double header_left = limit < 0 ? -1.0 : limit - seconds_since(start);
+            if (limit >= 0 && header_left <= 0) throw network_error_timeout();
+            data.set_timeout(header_left);
+            try {
+                if (const std::optional<proxied_client> named = read_proxy_header(data)) {
+                    peer = proxied_address(*named);
+                }
+            } catch (const user_abort&) {
+                throw;
+            } catch (const std::exception&) {
+                continue;  // no header in time: closed, as a stranger's connection is
+            }
+        }
         if (comes_from(peer, client)) {
             listener.close();
             return data;

@@ -13,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ZT {
 
@@ -51,7 +52,11 @@ std::optional<network_address> listen_on_passive_port(socket_handle& listener, p
 // from any other address is closed at once and the wait goes on within the same
 // limit, so nobody else can take the transfer by guessing the port. Throws
 // network_error_timeout when the time runs out, user_abort on a server stop.
-tcp_socket accept_data_connection(socket_handle& listener, std::uint32_t client);
+// A connection from one of `balancers` must first bring a header naming the
+// client (or naming none, for the balancer itself), read within what is left
+// of the limit; without one in time it is closed at once as well.
+tcp_socket accept_data_connection(socket_handle& listener, std::uint32_t client,
+                                  const std::vector<std::uint32_t>& balancers = {});
 
 // Connects `data` (wait limit data_wait_seconds) to the address of a PORT text.
 // Only `client`'s own IPv4 address is ever connected to, with the host compared

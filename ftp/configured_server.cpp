@@ -37,6 +37,7 @@ configured_server::configured_server(const server_settings& settings)
     : ftp_server(settings.concurrency), settings_(&settings) {
     const network_address address = listening_address(settings);
     allow_local_codepage = settings.allow_local_codepage;
+    balancers_ = settings.proxy_from;
     // A certificate that cannot be used stops the start, before listening.
     if (!settings.tls_certificate.empty()) {
         credentials_ = std::make_unique<tls_credentials>(settings.tls_certificate, settings.tls_password);

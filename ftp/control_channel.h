@@ -48,6 +48,9 @@ public:
     // otherwise).
     network_address local_address();
     network_address peer_address();
+    // The client's address from now on, for a connection that a balancer made
+    // on the client's behalf.
+    void set_peer_address(const network_address& address) { peer_address_ = address; }
 
     // One line without its line end; carriage returns are dropped wherever they
     // stand. invalid_input for a line over 1024 bytes or a connection that ends

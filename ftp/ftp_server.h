@@ -12,6 +12,7 @@
 #include "ftp/tcp_server.h"
 #include "lib/tls_socket.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -47,6 +48,11 @@ public:
     const tls_credentials* tls() const { return tls_; }
     // Whether logins and transfers must be encrypted.
     bool tls_required() const { return tls_required_; }
+    // The balancers whose connections begin with a header naming the client.
+    const std::vector<std::uint32_t>& balancers() const { return balancers_; }
+    bool is_balancer(std::uint32_t address) const {
+        return std::find(balancers_.begin(), balancers_.end(), address) != balancers_.end();
+    }
 
     void run_session(tcp_socket& connection) override;
     // Ends a stalled login dialogue (login_dialogues::end_one) for a connection
@@ -114,6 +120,8 @@ protected:
     // Set with it: what tls() and tls_required() answer.
     const tls_credentials* tls_ = nullptr;
     bool tls_required_ = false;
+    // Set with it: what balancers() answers.
+    std::vector<std::uint32_t> balancers_;
 
 private:
     passive_port_claims passive_ports_in_use_;

@@ -6,6 +6,7 @@
 #include "ftp/replies.h"
 #include "lib/abort.h"
 #include "lib/errors.h"
+#include "lib/proxy_header.h"
 #include "lib/timer.h"
 
 #include <algorithm>
@@ -116,7 +117,11 @@ bool ftp_server::make_room() { return running_logins_.end_one(tick_count_ms()); 
 void ftp_server::run_session(tcp_socket& connection) {
     connection.handle().set_no_delay();
     connection.handle().set_keep_alive();  // a client gone without closing fails a read within minutes
-    const std::uint32_t address = connection.handle().peer_address().ipv4();
+    std::uint32_t address = connection.handle().peer_address().ipv4();
+    // A balancer's connection names its client in a header before anything
+    // else, read within the first login deadline; one without a valid header
+    // ends here without a reply.
+    bool header_pending = is_balancer(address);
     control_channel channel(connection);
     connection_security security;
     security.connection = &connection;
@@ -127,8 +132,16 @@ void ftp_server::run_session(tcp_socket& connection) {
         // that does not read its replies cannot hold the worker in a blocked
         // write) and every REIN before login (which cannot buy more time).
         login_state state;
-        const login_context context{*this, channel, security, address, tick_count_ms() + login_deadline_ms};
+        const std::uint64_t deadline = tick_count_ms() + login_deadline_ms;
         const bool in_time = run_with_deadline([&] {
+            if (header_pending) {
+                if (const std::optional<proxied_client> client = read_proxy_header(connection)) {
+                    address = client->address;
+                    channel.set_peer_address(proxied_address(*client));
+                }
+                header_pending = false;
+            }
+            const login_context context{*this, channel, security, address, deadline};
             // Listed while it runs, so that a full server may end it (through the
             // deadline's own event) for a newcomer, as the deadline would.
             const login_dialogues::entry listed(running_logins_, address, *current_abort_event());

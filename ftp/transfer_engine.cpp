@@ -50,7 +50,8 @@ void transfer_data(ftp_session& session, const std::string& name, const std::opt
     session.reply(first_reply ? *first_reply : reply::opening_data_connection(session.transfer_type == "A", name));
 
     if (session.passive_socket.is_open()) {
-        tcp_socket data = accept_data_connection(session.passive_socket, client_address.ipv4());
+        tcp_socket data = accept_data_connection(session.passive_socket, client_address.ipv4(),
+                                                 session.server.balancers());
         session.passive_port.release();
         data.set_timeout(data_wait_seconds);
         try {

@@ -117,6 +117,20 @@ std::size_t tcp_socket::read(void* buffer, std::size_t count) {
     return total;
 }
 
+std::size_t tcp_socket::read_exactly(void* buffer, std::size_t count) {
+    auto* bytes = static_cast<char*>(buffer);
+    std::size_t total = 0;
+    while (total < count) {
+        bool ended = false;
+        const std::size_t got = buffered() > 0 ? receive(bytes + total, count - total, ended)
+                                               : receive_from_socket(bytes + total, count - total, ended);
+        if (ended) break;
+        if (got == 0) handle_.wait(true, false);
+        total += got;
+    }
+    return total;
+}
+
 void tcp_socket::wait_readable() {
     if (buffered() == 0) handle_.wait(true, false);
 }

@@ -38,6 +38,10 @@ public:
 
     // Waits and reads until `count` bytes are in or the peer ends the data.
     std::size_t read(void* buffer, std::size_t count) override;
+    // As read, but straight from the socket, never through the read-ahead
+    // buffer: the system keeps every byte past `count` for whoever reads next,
+    // even a reader of the raw socket. Bytes already in that buffer come first.
+    std::size_t read_exactly(void* buffer, std::size_t count);
     // One receive: 0 when nothing is available now or the peer ended the data.
     std::size_t read_some(void* buffer, std::size_t count) override;
     // Waits (within the timeout) until something arrives; 0 only at the peer's

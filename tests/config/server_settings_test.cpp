@@ -135,6 +135,24 @@ TEST(server_settings_pasv, errors_become_one_message_and_change_nothing) {
     EXPECT_EQ(load_error("[config]\npasv-ports=70000\n"), "Could not parse PASV ports list");
 }
 
+TEST(server_settings_proxy_from, lists_of_balancer_addresses) {
+    const struct {
+        const char* value;
+        std::vector<std::uint32_t> expected;
+    } good[] = {
+        {"", {}},
+        {"  ", {}},
+        {"127.0.0.1", {0x7F000001}},
+        {"10.0.0.1, 192.0.2.10 ,203.0.113.7", {0x0A000001, 0xC000020A, 0xCB007107}},
+    };
+    for (const auto& row : good) EXPECT_EQ(parse_proxy_from(row.value), row.expected) << row.value;
+    for (const char* bad : {"127.0.0.1,", ",127.0.0.1", "localhost", "127.0.0.256", "127.0.0", "::1",
+                            "127.0.0.1 10.0.0.1", "127.0.0.1;10.0.0.1"}) {
+        EXPECT_THROW(parse_proxy_from(bad), std::runtime_error) << bad;
+    }
+    EXPECT_EQ(load_error("[config]\nproxy-from=balancer\n"), "Could not parse proxy-from list");
+}
+
 TEST(server_settings_users, accounts_from_user_sections) {
     const server_settings settings = from_text(
         "[user]\nname=alice\npassword=Secret \nhome=C:\\ftp\\alice\ncan-write=YES\nshell=ignored\n"
