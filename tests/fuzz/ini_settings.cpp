@@ -31,6 +31,14 @@ std::string to_ini_text(const server_settings& settings) {
         text += format_uint(first) + "-" + format_uint(last) + ",";
     text += "\n";
     text += std::string("allow-local-codepage=") + (settings.allow_local_codepage ? "yes" : "no") + "\n";
+    text += "tls-certificate=" + settings.tls_certificate + "\ntls-password=" + settings.tls_password + "\n";
+    text += std::string("tls-required=") + (settings.tls_required ? "yes" : "no") + "\n";
+    text += "proxy-from=";
+    for (const std::uint32_t address : settings.proxy_from)
+        text += format_uint(address >> 24) + "." + format_uint((address >> 16) & 255) + "." +
+                format_uint((address >> 8) & 255) + "." + format_uint(address & 255) + ",";
+    if (!settings.proxy_from.empty()) text.pop_back();
+    text += "\n";
     for (const auto& [name, account] : settings.users) {
         text += "[user]\nname=" + name + "\npassword=" + account.password + "\nhome=" + account.home +
                 "\ncan-write=" + (account.can_write ? "true" : "false") + "\n";
@@ -49,7 +57,8 @@ std::optional<server_settings> build(std::string_view text, std::string& failure
         fuzz::fail("settings fail only with a runtime error", e.what());
     }
     static const std::string known[] = {"No user name specified", "No user home directory specified",
-                                        "Could not parse PASV ports list", invalid_input::default_message(),
+                                        "Could not parse PASV ports list", "Could not parse proxy-from list",
+                                        invalid_input::default_message(),
                                         overflow::default_message()};
     for (const std::string& message : known)
         if (failure == message) return std::nullopt;
@@ -65,7 +74,9 @@ bool same_settings(const server_settings& a, const server_settings& b) {
     }
     return a.concurrency == b.concurrency && a.listen_port == b.listen_port && a.listen_address == b.listen_address &&
            a.pasv_address == b.pasv_address && a.pasv_ports == b.pasv_ports &&
-           a.pasv_port_ranges == b.pasv_port_ranges && a.allow_local_codepage == b.allow_local_codepage;
+           a.pasv_port_ranges == b.pasv_port_ranges && a.allow_local_codepage == b.allow_local_codepage &&
+           a.tls_certificate == b.tls_certificate && a.tls_password == b.tls_password &&
+           a.tls_required == b.tls_required && a.proxy_from == b.proxy_from;
 }
 
 void check_accounts(const server_settings& settings) {
