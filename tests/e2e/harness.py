@@ -508,19 +508,20 @@ def transfer(connection, command, upload=None, active=False):
     return first, received, connection.reply()
 
 
-def free_port_block(count, first=20000, last=32000):
-    """The first of count consecutive ports that are free on 127.0.0.1 right now
-    (below the usual ephemeral range, so that outgoing connections do not take
-    them meanwhile)."""
+def free_port_block(count, first=20000, last=32000, hosts=("127.0.0.1",)):
+    """The first of count consecutive ports that are free on every address of
+    hosts right now (below the usual ephemeral range, so that outgoing
+    connections do not take them meanwhile)."""
     import random
     for _ in range(200):
         base = random.randrange(first, last - count)
         probes = []
         try:
             for port in range(base, base + count):
-                probe = socket.socket()
-                probes.append(probe)
-                probe.bind(("127.0.0.1", port))
+                for host in hosts:
+                    probe = socket.socket()
+                    probes.append(probe)
+                    probe.bind((host, port))
             return base
         except OSError:
             continue
