@@ -108,7 +108,7 @@ int run_held(const bench_context& b, const std::vector<std::string>& chosen) {
     const auto start = clock_type::now();
     try {
         for_each_held(count, [&](std::size_t i) {
-            sessions[i].emplace(b.server, o.timeout);
+            sessions[i].emplace(b.server, o.timeout, o.tls);
             sessions[i]->log_in(o.user, o.password);
             logged_in.fetch_add(1, std::memory_order_relaxed);
         });

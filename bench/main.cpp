@@ -1,5 +1,6 @@
-// ftpbench: measures an FTP server from the outside, over plain FTP with
-// passive data connections, so that it measures this server or any other one.
+// ftpbench: measures an FTP server from the outside, over plain FTP (or with
+// --tls explicit FTPS) with passive data connections, so that it measures this
+// server or any other one.
 // It prints one line per figure, "name value unit".
 //
 // Why C++ and not a scripting language: the client and the server share the
@@ -10,7 +11,8 @@
 // session a blocked thread, so the client costs a fraction of what the server
 // does. Each workload prints the client's own CPU time per unit of work too
 // ("_client_cpu"), so that its share stays visible. It uses the standard
-// library and POSIX sockets only, nothing of the server's own code.
+// library, POSIX sockets and, for --tls, OpenSSL (bench/tls/; a build without
+// it takes bench/tls_absent.cpp and refuses --tls), nothing of the server's own code.
 //
 // idle_rss runs first, while the server has no idle worker threads yet, so
 // that a session's thread is part of what a session costs.
@@ -32,8 +34,10 @@
 #include "held_sessions.h"
 #include "loopback.h"
 #include "options.h"
+#include "output.h"
 #include "soak.h"
 #include "sockets.h"
+#include "tls_layer.h"
 #include "workloads.h"
 
 #include <cstdio>
@@ -46,6 +50,10 @@ namespace ftpbench {
 namespace {
 
 int run_server_workloads(const options& o) {
+    if (o.tls) {
+        require_tls();
+        figure_prefix = "tls_";
+    }
     if (o.held) raise_descriptor_limit(o);
     bench_context b;
     b.o = o;

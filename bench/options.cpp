@@ -46,6 +46,12 @@ const char usage_text[] =
     "  --list-runs N      measured runs of each listing (default 5)\n"
     "  --timeout S        limit of every single network wait (default 30)\n"
     "  --prepare          upload the missing files first\n"
+    "  --tls              explicit FTPS: every control connection sends AUTH TLS after the\n"
+    "                     greeting (the certificate is not checked), and the sessions of\n"
+    "                     every workload but login_rate and idle_rss send PBSZ 0 and PROT P\n"
+    "                     after the login; each data connection is then TLS, offering the\n"
+    "                     control connection's session for resumption. Every figure's name\n"
+    "                     starts with tls_. Not with --soak or --held\n"
     "  --latencies DIR    write every sample to DIR/<workload>.ms: start (s), latency (ms)\n"
     "  --windows S        login_rate and small_retr_c64 also print the rate of every S\n"
     "                     seconds of the run (<name>_window_<n>), small_retr_c64 with the\n"
@@ -151,6 +157,8 @@ options parse_options(const std::vector<std::string>& args, bool loopback) {
                 o.timeout = parse_seconds(value());
             } else if (a == "--prepare") {
                 o.prepare = true;
+            } else if (a == "--tls" && !loopback) {
+                o.tls = true;
             } else if (a == "--latencies") {
                 o.latency_dir = value();
             } else if (a == "--windows") {
@@ -188,6 +196,7 @@ options parse_options(const std::vector<std::string>& args, bool loopback) {
     }
     if (o.soak_minutes && !o.pid) usage_error("--soak needs --pid");
     if (o.held && o.soak_minutes) usage_error("--held does not go with --soak");
+    if (o.tls && (o.soak_minutes || o.held)) usage_error("--tls does not go with --soak or --held");
     if (o.stop_server && (!o.held || !o.pid)) usage_error("--stop-server needs --held and --pid");
     o.host = positional[0];
     o.port = positional[1];

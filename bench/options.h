@@ -24,6 +24,7 @@ struct options {
     int list_runs = 5;
     double timeout = 30.0;
     bool prepare = false;
+    bool tls = false;  // explicit FTPS: AUTH TLS, then PROT P for the data
     std::string latency_dir;  // when set, every latency sample goes to a file there
     double windows = 0;       // seconds of each window of the rate workloads; 0: none
     int soak_minutes = 0;     // 0: each workload once

@@ -71,7 +71,7 @@ void idle_rss(const bench_context& b) {
     std::vector<control_connection> sessions;
     sessions.reserve(static_cast<std::size_t>(o.idle_sessions));
     for (int i = 0; i < o.idle_sessions; ++i) {
-        sessions.emplace_back(b.server, o.timeout);
+        sessions.emplace_back(b.server, o.timeout, o.tls);
         sessions.back().log_in(o.user, o.password);
     }
     for (control_connection& c : sessions) c.expect("NOOP", {200});
@@ -118,8 +118,9 @@ void print_latencies(const options& o, const std::string& name, const std::vecto
     print_figure(name + "_max", percentile(seconds, 100) * 1e3, "ms", 2);
 }
 
-// Sessions per second: each client repeats connect, greeting, USER, PASS,
-// QUIT and the server's close until the time is up.
+// Sessions per second: each client repeats connect, greeting, (with --tls
+// AUTH TLS and the handshake,) USER, PASS, QUIT and the server's close until
+// the time is up.
 void login_rate(const bench_context& b) {
     const options& o = b.o;
     first_failure failure;
@@ -136,7 +137,7 @@ void login_rate(const bench_context& b) {
         for (std::uint64_t n = 0; n < max_operations_per_session && !failure.failed(); ++n) {
             const auto begin = clock_type::now();
             if (begin >= deadline) break;
-            control_connection c(b.server, o.timeout);
+            control_connection c(b.server, o.timeout, o.tls);
             c.log_in(o.user, o.password);
             c.quit();
             mine.push_back({std::chrono::duration<double>(begin - start).count(), seconds_since(begin)});
